@@ -1,0 +1,32 @@
+/*
+ * alloc.h - the allocation primitive and a formatter into heap strings.
+ *
+ * Running out of memory is handled in exactly one place: alloc_zeroed raises
+ * the fatal alert 296 "out of memory", so callers never test a result.
+ * Memory is ordinary heap memory, released with free().
+ */
+#ifndef KVQ_ALLOC_H
+#define KVQ_ALLOC_H
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "osdep.h"
+
+/* `size` zero-filled bytes (0 is allowed and gives a freeable pointer).
+ * Never returns NULL: exhaustion is fatal alert 296. */
+void *alloc_zeroed(uint32_t size);
+
+/* Heap copy of `s` (strdup) with the same out-of-memory rule. */
+char *alloc_strdup(const char *s);
+
+/* A new heap string holding the printf-style result, cut to at most 4095
+ * characters; a longer result writes "buffer overflow in vsnprintf" (no line
+ * end) to standard error and returns the cut text.  The caller frees it. */
+char *alloc_format(const char *fmt, ...) KVQ_PRINTF(1, 2);
+char *alloc_vformat(const char *fmt, va_list ap);
+
+/* The most characters alloc_format returns. */
+constexpr uint32_t ALLOC_FORMAT_MAX = 4095;
+
+#endif /* KVQ_ALLOC_H */

@@ -1,0 +1,88 @@
+/*
+ * stringcache.h - interned strings and the string utilities built on them.
+ *
+ * Every operation here that returns `const char *` returns a cached string:
+ * an immutable, interned copy owned by the string cache.  Equal texts are the
+ * same pointer, nothing is ever freed, and callers keep the pointers for the
+ * whole run.  Results are built in one shared scratch buffer (grown
+ * geometrically, 4096-byte floor) and then interned, so building a string
+ * costs no allocation beyond the final copy of a new text.
+ *
+ * The cache table is a 5077-bucket hash table (hash_string, hash_strcmp),
+ * created on first use.  Single-threaded; operations are not re-entrant.
+ * NULL inputs are accepted only where noted.
+ */
+#ifndef KVQ_STRINGCACHE_H
+#define KVQ_STRINGCACHE_H
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "osdep.h"
+
+struct vector;
+struct hash_table;
+
+/* Cached copy of s; NULL gives NULL.  Does not touch the scratch buffer. */
+const char *str_save(const char *s);
+
+/* Cached copy of the first n bytes of s (fewer when s is shorter). */
+const char *str_nsave(const char *s, size_t n);
+
+/* Cached printf-style result.  A result that cannot be formatted even after
+ * growing the buffer aborts with "vsnprintf failed in a mysterious way". */
+const char *str_format(const char *fmt, ...) KVQ_PRINTF(1, 2);
+const char *str_vformat(const char *fmt, va_list ap);
+
+/* Cached a followed by b; a NULL side returns the other argument itself. */
+const char *str_concat(const char *a, const char *b);
+
+/* Cached dir + separator + name with exactly one separator at the seam (one
+ * ending dir / one leading name is reused).  NULL or empty dir returns name
+ * itself; NULL or empty name returns dir itself (not cached). */
+const char *str_path_join(const char *dir, const char *name);
+
+/* Cached copies with ASCII letters lowered / raised (other bytes unchanged). */
+const char *str_lower(const char *s);
+const char *str_upper(const char *s);
+
+/* Cached s up to its last '.' when no separator follows that dot; else s. */
+const char *str_strip_ext(const char *s);
+
+/* Cached s with each byte that has a pair in from/to replaced by its partner
+ * (pairs taken while both lists have characters; a later pair wins). */
+const char *str_translate(const char *s, const char *from, const char *to);
+
+/* Cached last component of path (after the separator os_last_sep finds, else
+ * the whole path); NULL gives NULL. */
+const char *str_basename(const char *path);
+
+/* Cached s with `escape` (0 means backslash) before each byte found in
+ * `chars`; an escape character already standing before a double or single
+ * quote is copied without an escape of its own. */
+const char *str_escape(const char *s, const char *chars, char escape);
+
+/* Cached quote + s + quote; nothing inside is escaped. */
+const char *str_quote(const char *s, char quote);
+
+/* A new vector (caller frees with vec_free) of cached tokens: the maximal
+ * non-empty runs of bytes not in `delims`, in order. */
+vector *str_split(const char *s, const char *delims);
+
+/* The next whole line of `stream` (any length) with its line end, cached;
+ * NULL at end of file when nothing was read.  Read in text mode in pieces of
+ * at most 1023 bytes: a piece that ends in LF or CR ends the line. */
+const char *str_read_line(FILE *stream);
+
+/* Prefix / suffix tests; false when either argument is NULL; an empty
+ * prefix or suffix matches. */
+bool str_starts_with(const char *s, const char *prefix);
+bool str_starts_with_nocase(const char *s, const char *prefix);
+bool str_ends_with(const char *s, const char *suffix);
+
+/* The cache's own table, for statistics and benchmarks. */
+hash_table *str_cache_table(void);
+
+#endif /* KVQ_STRINGCACHE_H */
