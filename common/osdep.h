@@ -120,6 +120,14 @@ bool os_exists(const char *path);
 /* stat succeeds and names a directory; false for NULL. */
 bool os_is_dir(const char *path);
 
+/* The identity of the file `path` names (device and inode on POSIX), so
+ * that two names of one file compare equal.  False when it cannot be read. */
+struct os_file_identity {
+    uint64_t dev;
+    uint64_t ino;
+};
+bool os_file_id(const char *path, os_file_identity *id);
+
 /* Heap copy of the current directory; "" when it cannot be read. */
 char *os_getcwd(void);
 
