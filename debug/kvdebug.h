@@ -26,6 +26,7 @@
 #include "osdep.h"
 
 struct vector;
+struct hash_table;
 
 /* ---- process-wide state, read directly by every module ------------------ */
 
@@ -144,5 +145,18 @@ int db_launch(const char *path, vector *args, bool force);
 /* Adds `file` to the package zip, when one is set and the file exists.
  * Problems are KVDEBUG warnings.  The archive is complete after each call. */
 void db_package_add(const char *file, const char *comment);
+
+/* Points the debugger descriptor in force at another executable (tests run a
+ * recording stand-in through the real launch path); NULL restores the
+ * default "/usr/bin/lldb".  The availability test is made again at the next
+ * launch. */
+void db_set_debugger_path(const char *path);
+
+/* ---- state shared by the debug module's own sources ----------------------- */
+
+/* Set by the "zip" and "debug" items (kvdebug.cpp); read by the package and
+ * launch code.  Other modules do not touch them. */
+extern const char *gZipPath;     /* the package zip, or NULL */
+extern hash_table *gDebugSet;    /* base names to debug (any case), or NULL */
 
 #endif /* KVQ_KVDEBUG_H */
