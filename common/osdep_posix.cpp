@@ -1,0 +1,530 @@
+/*
+ * osdep_posix.cpp - the platform layer for POSIX systems: the process
+ * temporary directory, directory trees, path pieces, the program's own path,
+ * starting a child and waiting for it, and the runtime primitives the rest of
+ * the code reaches only through osdep.h.
+ *
+ * Invariants:
+ *  - The process temporary directory is made once (mkdir 0700, which fails on
+ *    any existing entry, so another user's file or symbolic link is never
+ *    taken over) and removed when the process that made it ends: at exit by
+ *    os_temp_cleanup, on SIGINT/SIGTERM/SIGHUP by a handler that uses only
+ *    async-signal-safe calls on data prepared beforehand (the guard list).
+ *  - Every temporary name handed out is in the guard list before the caller
+ *    sees it; the list's count is published only after the entry it covers.
+ *  - Failures are results (and errno); nothing here raises an alert.
+ */
+#include "osdep.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <signal.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "alloc.h"
+#include "vector.h"
+
+extern char **environ;
+
+/* ---- small helpers ----------------------------------------------------------- */
+
+/* Heap copy of the first n bytes of s. */
+static char *os_copy_n(const char *s, size_t n)
+{
+    assert(n < UINT32_MAX);
+    char *copy = (char *)alloc_zeroed((uint32_t)(n + 1));
+    memcpy(copy, s, n);
+    return copy;
+}
+
+/* lstat succeeds and names a directory (a symbolic link is not one). */
+static bool os_is_real_dir(const char *path)
+{
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+/* ---- path pieces ------------------------------------------------------------- */
+
+const char *os_last_sep(const char *path)
+{
+    return path ? strrchr(path, OS_DIR_SEP) : NULL;
+}
+
+char *os_path_join(const char *dir, const char *name)
+{
+    if (!dir || !*dir) return NULL;
+    if (!name) name = "";
+    size_t dir_len = strlen(dir);
+    if (os_is_dir_sep(*name)) name++;
+    bool need_sep = !os_is_dir_sep(dir[dir_len - 1]);
+    size_t name_len = strlen(name);
+    char *joined = os_copy_n(dir, dir_len + need_sep + name_len);
+    if (need_sep) joined[dir_len] = OS_DIR_SEP;
+    memcpy(joined + dir_len + need_sep, name, name_len);
+    return joined;
+}
+
+bool os_is_absolute(const char *path)
+{
+    return path && os_is_dir_sep(path[0]);
+}
+
+const char *os_basename(const char *path)
+{
+    const char *sep = os_last_sep(path);
+    return sep ? sep + 1 : path;
+}
+
+char *os_basename_copy(const char *path)
+{
+    return path ? alloc_strdup(os_basename(path)) : NULL;
+}
+
+char *os_basename_to_dot(const char *path)
+{
+    assert(path);
+    const char *base = os_basename(path);
+    const char *dot = strrchr(base, '.');
+    return os_copy_n(base, dot ? (size_t)(dot - base) + 1 : strlen(base));
+}
+
+char *os_dirname(const char *path)
+{
+    const char *sep = os_last_sep(path);
+    return sep ? os_copy_n(path, (size_t)(sep - path)) : NULL;
+}
+
+bool os_exists(const char *path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0;
+}
+
+bool os_is_dir(const char *path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool os_file_id(const char *path, os_file_identity *id)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return false;
+    id->dev = (uint64_t)st.st_dev;
+    id->ino = (uint64_t)st.st_ino;
+    return true;
+}
+
+/* ---- directories --------------------------------------------------------------- */
+
+/* Creates path[0..len) after its missing parents.  The buffer is cut in place
+ * while a parent is looked at and restored afterwards, so a deep path costs
+ * one copy and one scan. */
+static int os_make_dirs_in(char *path, size_t len)
+{
+    size_t parent_len = len;
+    while (parent_len > 0 && !os_is_dir_sep(path[parent_len - 1])) parent_len--;
+    while (parent_len > 0 && os_is_dir_sep(path[parent_len - 1])) parent_len--;
+    /* parent_len 0: no separator, or the parent is the root; both exist. */
+    if (parent_len > 0) {
+        char saved = path[parent_len];
+        path[parent_len] = '\0';
+        struct stat st;
+        int rc = 0;
+        if (stat(path, &st) != 0) rc = os_make_dirs_in(path, parent_len);
+        else if (!S_ISDIR(st.st_mode)) rc = 1;
+        path[parent_len] = saved;
+        if (rc != 0) return 1;
+    }
+    char saved = path[len];
+    path[len] = '\0';
+    int rc = mkdir(path, 0700) == 0 ? 0 : 1;
+    path[len] = saved;
+    return rc;
+}
+
+int os_make_dirs(const char *path)
+{
+    assert(path);
+    char *copy = alloc_strdup(path);
+    size_t len = strlen(copy);
+    /* "a/b/" names the directory "a/b"; a lone "/" stays the root. */
+    while (len > 1 && os_is_dir_sep(copy[len - 1])) len--;
+    int rc = os_make_dirs_in(copy, len);
+    free(copy);
+    return rc;
+}
+
+int os_remove_tree(const char *path)
+{
+    if (!path || !os_is_real_dir(path)) return -1;
+    DIR *listing = opendir(path);
+    if (!listing) return 0;
+    int rc = 0;
+    while (rc == 0) {
+        struct dirent *entry = readdir(listing);
+        if (!entry) break;
+        const char *name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        char *child = os_path_join(path, name);
+        rc = os_is_real_dir(child) ? os_remove_tree(child) : unlink(child);
+        free(child);
+    }
+    closedir(listing);
+    return rc != 0 ? rc : rmdir(path);
+}
+
+/* ---- the signal guard ------------------------------------------------------------ */
+
+/* Terminal signals that remove the temporary directory before the process dies. */
+constexpr int OS_GUARD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+/* A run of the driver hands out one or two names; 16 slots never regrow there. */
+constexpr uint32_t OS_GUARD_INITIAL = 16;
+
+static char *g_temp_dir;                   /* the process temporary directory */
+static pid_t g_temp_owner;                 /* the process that made it */
+static char **volatile g_guard_paths;      /* every name handed out, full paths */
+static volatile sig_atomic_t g_guard_count;
+static uint32_t g_guard_capacity;
+
+/* Orders the plain stores before it ahead of the volatile store after it, as
+ * seen by a signal handler interrupting this thread. */
+static void os_guard_publish(void)
+{
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+static void os_guard_remember(const char *path)
+{
+    uint32_t count = (uint32_t)g_guard_count;
+    char **paths = g_guard_paths;
+    if (count == g_guard_capacity) {
+        uint32_t capacity = count ? count * 2 : OS_GUARD_INITIAL;
+        char **grown = (char **)alloc_zeroed(capacity * (uint32_t)sizeof(char *));
+        if (count) memcpy(grown, paths, count * sizeof(char *));
+        os_guard_publish();
+        g_guard_paths = grown;
+        os_guard_publish();
+        free(paths);
+        paths = grown;
+        g_guard_capacity = capacity;
+    }
+    paths[count] = alloc_strdup(path);
+    os_guard_publish();
+    g_guard_count = (sig_atomic_t)(count + 1);
+}
+
+/* Forgets the guarded names once the directory is gone. */
+static void os_guard_forget(void)
+{
+    uint32_t count = (uint32_t)g_guard_count;
+    char **paths = g_guard_paths;
+    g_guard_count = 0;
+    os_guard_publish();
+    g_guard_paths = NULL;
+    g_guard_capacity = 0;
+    os_guard_publish();
+    for (uint32_t i = 0; i < count; i++) free(paths[i]);
+    free(paths);
+}
+
+/* Async-signal-safe: unlink, rmdir, getpid, sigaction, raise, sigprocmask.
+ * A forked child that inherited the handler leaves its parent's files alone. */
+static void os_guard_handler(int sig)
+{
+    if (getpid() == g_temp_owner) {
+        char **paths = g_guard_paths;
+        sig_atomic_t count = g_guard_count;
+        for (sig_atomic_t i = 0; i < count; i++) unlink(paths[i]);
+        rmdir(g_temp_dir);
+    }
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, NULL);
+    /* The signal is blocked while its handler runs: raise it, then unblock
+     * it, so the process ends by it with the default action. */
+    raise(sig);
+    sigset_t self;
+    sigemptyset(&self);
+    sigaddset(&self, sig);
+    sigprocmask(SIG_UNBLOCK, &self, NULL);
+}
+
+/* Installs the handler for each guarded signal, except one the process was
+ * started with ignored (nohup, background jobs): that stays ignored. */
+static void os_guard_install(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = os_guard_handler;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : OS_GUARD_SIGNALS) sigaddset(&sa.sa_mask, sig);
+    for (int sig : OS_GUARD_SIGNALS) {
+        struct sigaction old;
+        if (sigaction(sig, &sa, &old) == 0 && old.sa_handler == SIG_IGN) sigaction(sig, &old, NULL);
+    }
+}
+
+/* ---- temporary names ---------------------------------------------------------------- */
+
+/* Environment variables naming the base of the temporary directory, in order. */
+constexpr const char *OS_TEMP_VARS[] = {"TEMP", "TMP", "TMPDIR"};
+
+/* Random characters per candidate: enough that other users of a shared
+ * directory cannot occupy all 26 candidates of a process in advance. */
+constexpr int OS_TOKEN_CHARS = 6;
+
+static uint32_t g_name_counter;
+static vector *g_temp_dirs;   /* directories to remove at exit */
+static bool g_exit_registered;
+
+static const char *os_temp_base(void)
+{
+    for (const char *var : OS_TEMP_VARS) {
+        const char *value = getenv(var);
+        if (value) return *value ? value : ".";
+    }
+    return ".";
+}
+
+/* Fills `out` with OS_TOKEN_CHARS lower-case letters and digits from a
+ * xorshift generator seeded by the clock, the pid and a stack address. */
+static void os_temp_token(char out[OS_TOKEN_CHARS + 1])
+{
+    static uint64_t state;
+    if (state == 0) {
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        state = ((uint64_t)now.tv_sec << 32) ^ (uint64_t)now.tv_nsec ^
+                ((uint64_t)getpid() << 16) ^ (uint64_t)(uintptr_t)&now;
+        state |= 1;
+    }
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int i = 0; i < OS_TOKEN_CHARS; i++) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        out[i] = alphabet[state % (sizeof alphabet - 1)];
+    }
+    out[OS_TOKEN_CHARS] = '\0';
+}
+
+/* base/kv<letter><pid><token>, the first of 26 candidates that mkdir makes. */
+static char *os_temp_make_dir(void)
+{
+    const char *base = os_temp_base();
+    for (char letter = 'A'; letter <= 'Z'; letter++) {
+        char token[OS_TOKEN_CHARS + 1];
+        os_temp_token(token);
+        char *leaf = alloc_format("kv%c%u%s", letter, (unsigned)getpid(), token);
+        char *candidate = os_path_join(base, leaf);
+        free(leaf);
+        if (os_make_dirs(candidate) == 0) return candidate;
+        free(candidate);
+    }
+    return NULL;
+}
+
+static bool os_temp_setup(void)
+{
+    char *dir = os_temp_make_dir();
+    if (!dir) return false;
+    if (!g_temp_dirs) g_temp_dirs = VEC_NEW();
+    if (!g_exit_registered) {
+        atexit(os_temp_cleanup);
+        g_exit_registered = true;
+    }
+    vec_append(g_temp_dirs, dir);
+    g_temp_owner = getpid();
+    g_temp_dir = dir;
+    os_guard_install();
+    return true;
+}
+
+char *os_temp_name(const char *ext)
+{
+    if (!g_temp_dir && !os_temp_setup()) return NULL;
+    const char *sep = (!ext || ext[0] == '.') ? "" : ".";
+    char *name = alloc_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, g_name_counter, sep, ext ? ext : "");
+    g_name_counter++;
+    char *path = os_path_join(g_temp_dir, name);
+    free(name);
+    os_guard_remember(path);
+    return path;
+}
+
+const char *os_temp_dir(void)
+{
+    return g_temp_dir;
+}
+
+void os_temp_cleanup(void)
+{
+    if (!g_temp_dirs || getpid() != g_temp_owner) return;
+    for (uint32_t i = 0; i < vec_size(g_temp_dirs); i++) {
+        const char *dir = (const char *)vec_get(g_temp_dirs, i);
+        if (os_exists(dir)) os_remove_tree(dir);
+    }
+    vec_free(g_temp_dirs);
+    g_temp_dirs = NULL;
+    os_guard_forget();
+}
+
+/* ---- current directory and the program's own path ---------------------------------- */
+
+/* Large enough for any directory a build tool runs in; a deeper one reads as "". */
+constexpr size_t OS_CWD_BUFFER = 20480;
+
+char *os_getcwd(void)
+{
+    static char buf[OS_CWD_BUFFER];
+    if (!getcwd(buf, sizeof buf)) buf[0] = '\0';
+    return alloc_strdup(buf);
+}
+
+static const char *g_argv0;
+
+void os_set_argv0(const char *argv0)
+{
+    g_argv0 = argv0;
+}
+
+/* realpath of the first executable regular file PATH gives for `name`. */
+static char *os_search_path(const char *name)
+{
+    const char *dirs = getenv("PATH");
+    while (dirs && *dirs) {
+        const char *end = strchr(dirs, ':');
+        size_t len = end ? (size_t)(end - dirs) : strlen(dirs);
+        /* An empty PATH entry means the current directory. */
+        char *dir = len ? os_copy_n(dirs, len) : alloc_strdup(".");
+        char *candidate = os_path_join(dir, name);
+        free(dir);
+        struct stat st;
+        char *found = NULL;
+        if (stat(candidate, &st) == 0 && S_ISREG(st.st_mode) && access(candidate, X_OK) == 0)
+            found = realpath(candidate, NULL);
+        free(candidate);
+        if (found) return found;
+        dirs = end ? end + 1 : NULL;
+    }
+    return NULL;
+}
+
+char *os_program_path(void)
+{
+    char buf[PATH_MAX];
+    ssize_t len = readlink("/proc/self/exe", buf, sizeof buf);
+    if (len > 0 && (size_t)len < sizeof buf) return os_copy_n(buf, (size_t)len);
+    if (!g_argv0 || !*g_argv0) return NULL;
+    if (strchr(g_argv0, OS_DIR_SEP)) return realpath(g_argv0, NULL);
+    return os_search_path(g_argv0);
+}
+
+/* ---- processes ------------------------------------------------------------------------ */
+
+uint32_t os_cmdline_max(void)
+{
+    return OS_CMDLINE_MAX;
+}
+
+/* glibc's posix_spawn reports a failed exec (ENOENT, EACCES, ENOEXEC, also a
+ * missing script interpreter) as its own result, so errno is right for the
+ * caller's message; the child never runs in that case.  The child starts
+ * with the default action for the signals this layer catches (exec resets
+ * caught signals) and keeps those the driver was started with ignored. */
+int os_spawn(const char *path, char *const argv[])
+{
+    assert(path && argv);
+    pid_t pid;
+    int rc = posix_spawn(&pid, path, NULL, NULL, argv, environ);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    int status;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+/* ---- runtime primitives ------------------------------------------------------------------ */
+
+int os_dup(int fd)
+{
+    return dup(fd);
+}
+
+int os_dup2(int fd, int fd2)
+{
+    return dup2(fd, fd2);
+}
+
+int os_fileno(FILE *stream)
+{
+    return fileno(stream);
+}
+
+bool os_isatty(int fd)
+{
+    return isatty(fd) != 0;
+}
+
+static int os_lower_ascii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+
+int os_strnicmp(const char *a, const char *b, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        int ca = os_lower_ascii((unsigned char)a[i]);
+        int cb = os_lower_ascii((unsigned char)b[i]);
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+    return 0;
+}
+
+int os_stricmp(const char *a, const char *b)
+{
+    return os_strnicmp(a, b, SIZE_MAX);
+}
+
+size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
+{
+    assert(size >= 2);
+    size_t n = 0;
+    flockfile(stream);
+    while (n + 1 < size) {
+        int c = getc_unlocked(stream);
+        if (c == EOF) break;
+        if (c == '\r') {
+            /* CR LF reads as LF, also when the LF would start the next piece. */
+            int next = getc_unlocked(stream);
+            if (next == '\n') c = '\n';
+            else if (next != EOF) ungetc(next, stream);
+        }
+        buf[n++] = (char)c;
+        if (c == '\n') break;
+    }
+    funlockfile(stream);
+    buf[n] = '\0';
+    return n;
+}
