@@ -1,0 +1,376 @@
+/*
+ * stringcache.cpp - the string cache and the string utilities built on it.
+ *
+ * Every string the program builds at run time is interned here, so texts are
+ * compared by pointer and nobody frees them.  Operations build their result in
+ * one shared scratch buffer and finish by caching it.
+ *
+ * Invariants:
+ *  - Every string in the cache table is a heap copy that is both key and
+ *    value of its entry, is never modified and is never freed; two cached
+ *    strings with equal contents are the same pointer.
+ *  - The scratch buffer is g_scratch_size bytes (0 and NULL before first
+ *    use), never shrinks, and its contents mean nothing between operations.
+ *    No result ever points into it.
+ */
+#include "stringcache.h"
+
+#include <cassert>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "alert.h"
+#include "alloc.h"
+#include "hash.h"
+#include "vector.h"
+
+/* A prime well above the few thousand distinct texts of a large run, so the
+ * chains stay short without a table that costs start-up time. */
+constexpr uint32_t CACHE_BUCKETS = 5077;
+
+/* The smallest scratch buffer: one allocation covers every ordinary path,
+ * option and message, so most runs never grow it. */
+constexpr uint32_t SCRATCH_FLOOR = 4096;
+
+/* str_read_line reads pieces of at most READ_PIECE - 1 bytes; a piece of that
+ * length may be the front of a longer line. */
+constexpr size_t READ_PIECE = 1024;
+
+static hash_table *g_cache;
+static char *g_scratch;
+static uint32_t g_scratch_size;
+
+static hash_table *cache_table(void)
+{
+    if (g_cache == NULL)
+        g_cache = hash_new(CACHE_BUCKETS, hash_string, hash_strcmp, __FILE__, __LINE__);
+    return g_cache;
+}
+
+hash_table *str_cache_table(void)
+{
+    return cache_table();
+}
+
+/* The cached string equal to `text`: the existing one, or a new heap copy. */
+static const char *cache_text(const char *text)
+{
+    hash_table *table = cache_table();
+    const char *known = (const char *)hash_lookup(table, text);
+    if (known != NULL)
+        return known;
+    char *copy = alloc_strdup(text);
+    hash_insert(table, copy, copy, __FILE__, __LINE__);
+    return copy;
+}
+
+/* A scratch size of `want` bytes, at least the floor and at most what the
+ * 32-bit size holds. */
+static uint32_t scratch_size_for(uint64_t want)
+{
+    if (want < SCRATCH_FLOOR)
+        return SCRATCH_FLOOR;
+    return want > UINT32_MAX ? UINT32_MAX : (uint32_t)want;
+}
+
+/* Replaces the scratch buffer by a zero-filled one of `size` bytes that
+ * starts with the first `keep` bytes of the old one (keep <= both sizes). */
+static void scratch_replace(uint32_t size, size_t keep)
+{
+    char *buf = (char *)alloc_zeroed(size);
+    if (keep != 0)
+        memcpy(buf, g_scratch, keep);
+    free(g_scratch);
+    g_scratch = buf;
+    g_scratch_size = size;
+}
+
+/* The scratch buffer, holding at least `need` bytes; when it has to grow,
+ * only its first `keep` bytes survive. */
+static char *scratch_reserve(uint64_t need, size_t keep)
+{
+    if (need <= g_scratch_size)
+        return g_scratch;
+    if (need > UINT32_MAX) {
+        /* No text this long fits the 32-bit size: out of memory, which is
+         * fatal; abort in case a message file made the alert non-fatal. */
+        alert(ALERT_OUT_OF_MEMORY);
+        abort();
+    }
+    scratch_replace(scratch_size_for(2 * need), keep);
+    return g_scratch;
+}
+
+const char *str_save(const char *s)
+{
+    return s == NULL ? NULL : cache_text(s);
+}
+
+const char *str_nsave(const char *s, size_t n)
+{
+    if (s == NULL)
+        return NULL;
+    size_t len = strnlen(s, n);
+    char *buf = scratch_reserve((uint64_t)len + 1, 0);
+    memcpy(buf, s, len);
+    buf[len] = '\0';
+    return cache_text(buf);
+}
+
+const char *str_format(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const char *result = str_vformat(fmt, ap);
+    va_end(ap);
+    return result;
+}
+
+/* The buffer is sized from the format first (ten times its length covers
+ * nearly every message), so the usual case formats once; a longer result is
+ * formatted again into a buffer sized from the length vsnprintf reported. */
+const char *str_vformat(const char *fmt, va_list ap)
+{
+    uint64_t fmt_len = strlen(fmt);
+    if (g_scratch_size < 10 * fmt_len)
+        scratch_replace(scratch_size_for(20 * fmt_len), 0);
+
+    va_list again;
+    va_copy(again, ap);
+    int len = vsnprintf(g_scratch, g_scratch_size, fmt, ap);
+    if (len < 0 || (uint32_t)len >= g_scratch_size) {
+        if (len >= 0)
+            scratch_reserve((uint64_t)len + 1, 0);
+        len = vsnprintf(g_scratch, g_scratch_size, fmt, again);
+        if (len < 0 || (uint32_t)len >= g_scratch_size) {
+            fputs("vsnprintf failed in a mysterious way\n", stderr);
+            abort();
+        }
+    }
+    va_end(again);
+    return cache_text(g_scratch);
+}
+
+/* Caches the n bytes at a followed by the n bytes at b. */
+static const char *cache_pair(const char *a, size_t alen, const char *b, size_t blen)
+{
+    char *buf = scratch_reserve((uint64_t)alen + blen + 1, 0);
+    memcpy(buf, a, alen);
+    memcpy(buf + alen, b, blen);
+    buf[alen + blen] = '\0';
+    return cache_text(buf);
+}
+
+const char *str_concat(const char *a, const char *b)
+{
+    if (a == NULL)
+        return b;
+    if (b == NULL)
+        return a;
+    return cache_pair(a, strlen(a), b, strlen(b));
+}
+
+const char *str_path_join(const char *dir, const char *name)
+{
+    if (dir == NULL || dir[0] == '\0')
+        return name;
+    if (name == NULL || name[0] == '\0')
+        return dir;
+    size_t dlen = strlen(dir);
+    if (os_is_dir_sep(name[0]))
+        name++;
+    size_t nlen = strlen(name);
+    if (os_is_dir_sep(dir[dlen - 1]))
+        return cache_pair(dir, dlen, name, nlen);
+
+    char *buf = scratch_reserve((uint64_t)dlen + nlen + 2, 0);
+    memcpy(buf, dir, dlen);
+    buf[dlen] = OS_DIR_SEP;
+    memcpy(buf + dlen + 1, name, nlen + 1);
+    return cache_text(buf);
+}
+
+/* Cached copy of s with every byte passed through `map`. */
+static const char *cache_mapped(const char *s, const unsigned char map[256])
+{
+    size_t len = strlen(s);
+    char *buf = scratch_reserve((uint64_t)len + 1, 0);
+    for (size_t i = 0; i < len; i++)
+        buf[i] = (char)map[(unsigned char)s[i]];
+    buf[len] = '\0';
+    return cache_text(buf);
+}
+
+/* Case maps, built on first use: the identity with `convert` applied to the
+ * bytes that `is_case` accepts.  Bytes that are negative as a signed char
+ * never reach the classifiers (undefined for them), so they stay unchanged;
+ * the program never leaves the C locale, so only ASCII letters change. */
+static unsigned char g_lower_map[256];
+static unsigned char g_upper_map[256];
+static bool g_case_maps_built;
+
+static void case_map_fill(unsigned char map[256], int (*is_case)(int), int (*convert)(int))
+{
+    for (int c = 0; c < 256; c++)
+        map[c] = (unsigned char)((signed char)c >= 0 && is_case(c) ? convert(c) : c);
+}
+
+static void case_maps_build(void)
+{
+    if (g_case_maps_built)
+        return;
+    case_map_fill(g_lower_map, isupper, tolower);
+    case_map_fill(g_upper_map, islower, toupper);
+    g_case_maps_built = true;
+}
+
+const char *str_lower(const char *s)
+{
+    case_maps_build();
+    return cache_mapped(s, g_lower_map);
+}
+
+const char *str_upper(const char *s)
+{
+    case_maps_build();
+    return cache_mapped(s, g_upper_map);
+}
+
+const char *str_translate(const char *s, const char *from, const char *to)
+{
+    unsigned char map[256];
+    for (int c = 0; c < 256; c++)
+        map[c] = (unsigned char)c;
+    for (; *from != '\0' && *to != '\0'; from++, to++)
+        map[(unsigned char)*from] = (unsigned char)*to;
+    return cache_mapped(s, map);
+}
+
+const char *str_strip_ext(const char *s)
+{
+    const char *dot = strrchr(s, '.');
+    if (dot == NULL || strchr(dot, OS_DIR_SEP) != NULL)
+        return str_save(s);
+    return str_nsave(s, (size_t)(dot - s));
+}
+
+const char *str_basename(const char *path)
+{
+    if (path == NULL)
+        return NULL;
+    const char *sep = os_last_sep(path);
+    return str_save(sep != NULL ? sep + 1 : path);
+}
+
+/* An escape character standing before a quote already escapes that quote, so
+ * it gets no escape of its own. */
+static bool escape_before_quote(const char *p, char escape)
+{
+    return p[0] == escape && (p[1] == '"' || p[1] == '\'');
+}
+
+const char *str_escape(const char *s, const char *chars, char escape)
+{
+    if (escape == '\0')
+        escape = '\\';
+    bool special[256] = {};
+    for (const char *c = chars; *c != '\0'; c++)
+        special[(unsigned char)*c] = true;
+
+    size_t cnt = 0;
+    bool any = false;
+    for (const char *p = s; *p != '\0'; p++) {
+        bool hit = special[(unsigned char)*p];
+        any |= hit;
+        cnt += 1 + (hit && !escape_before_quote(p, escape));
+    }
+    if (!any)
+        return str_save(s);
+
+    char *buf = scratch_reserve((uint64_t)cnt + 1, 0);
+    char *xp = buf;
+    for (const char *p = s; *p != '\0'; p++) {
+        if (special[(unsigned char)*p] && !escape_before_quote(p, escape))
+            *xp++ = escape;
+        *xp++ = *p;
+    }
+    assert(xp == buf+cnt);
+    *xp = '\0';
+    return cache_text(buf);
+}
+
+const char *str_quote(const char *s, char quote)
+{
+    size_t len = strlen(s);
+    char *buf = scratch_reserve((uint64_t)len + 3, 0);
+    buf[0] = quote;
+    memcpy(buf + 1, s, len);
+    buf[len + 1] = quote;
+    buf[len + 2] = '\0';
+    return cache_text(buf);
+}
+
+vector *str_split(const char *s, const char *delims)
+{
+    vector *tokens = vec_new(__FILE__, __LINE__);
+    for (;;) {
+        s += strspn(s, delims);
+        size_t len = strcspn(s, delims);
+        if (len == 0)
+            return tokens;
+        vec_append(tokens, str_nsave(s, len));
+        s += len;
+    }
+}
+
+static bool ends_line(const char *piece, size_t len)
+{
+    return piece[len - 1] == '\n' || piece[len - 1] == '\r';
+}
+
+/* A short first piece is the whole line.  A full one is the front of a line
+ * that may go on: the following pieces are gathered in the scratch buffer
+ * until one ends in LF or CR or the file ends, so a long line costs time
+ * linear in its length.  Every piece is cached as it is read. */
+const char *str_read_line(FILE *stream)
+{
+    char piece[READ_PIECE];
+    size_t got = os_read_text_piece(piece, sizeof piece, stream);
+    if (got == 0)
+        return NULL;
+    const char *first = str_save(piece);
+    if (got < READ_PIECE - 1 || ends_line(piece, got))
+        return first;
+
+    size_t used = strlen(first);
+    memcpy(scratch_reserve((uint64_t)used + 1, 0), first, used);
+    while ((got = os_read_text_piece(piece, sizeof piece, stream)) != 0) {
+        size_t len = strlen(str_save(piece));
+        memcpy(scratch_reserve((uint64_t)used + len + 1, used) + used, piece, len);
+        used += len;
+        if (ends_line(piece, got))
+            break;
+    }
+    g_scratch[used] = '\0';
+    return cache_text(g_scratch);
+}
+
+bool str_starts_with(const char *s, const char *prefix)
+{
+    return s != NULL && prefix != NULL && strncmp(s, prefix, strlen(prefix)) == 0;
+}
+
+bool str_starts_with_nocase(const char *s, const char *prefix)
+{
+    return s != NULL && prefix != NULL && os_strnicmp(s, prefix, strlen(prefix)) == 0;
+}
+
+bool str_ends_with(const char *s, const char *suffix)
+{
+    if (s == NULL || suffix == NULL)
+        return false;
+    size_t slen = strlen(s);
+    size_t xlen = strlen(suffix);
+    return slen >= xlen && memcmp(s + slen - xlen, suffix, xlen) == 0;
+}
