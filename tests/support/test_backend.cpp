@@ -12,6 +12,7 @@
  *                         N = 1, 2, ... the first free number
  *     KVQ_TB_MESSAGE=txt  write "txt\n" to the "-E+<file>" error file named in
  *                         the options, or to standard error without one
+ *     KVQ_TB_KILL_PARENT=n  send signal n to the parent (the driver)
  *     KVQ_TB_SLEEP_MS=n   sleep n milliseconds before exiting
  *     KVQ_TB_SIGNAL=n     end by raising signal n
  *     KVQ_TB_EXIT=n       exit status (default 0)
@@ -128,6 +129,7 @@ int main(int argc, char **argv)
         fprintf(f ? f : stderr, "%s\n", msg);
         if (f) fclose(f);
     }
+    if (const char *sig = getenv("KVQ_TB_KILL_PARENT")) kill(getppid(), atoi(sig));
     if (const char *ms = getenv("KVQ_TB_SLEEP_MS")) usleep((useconds_t)atoi(ms) * 1000);
     if (const char *sig = getenv("KVQ_TB_SIGNAL")) raise(atoi(sig));
     const char *status = getenv("KVQ_TB_EXIT");

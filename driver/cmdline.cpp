@@ -1,0 +1,265 @@
+/*
+ * cmdline.cpp - argument intake: the process's argv turned into the list of
+ * cached strings that the driver scans, with "@file" command files expanded
+ * in place, depth first.
+ *
+ * A command file is read through standard input reopened on it, split into
+ * words by getargs, and those words are expanded in turn; standard input stays
+ * attached to the last file opened.  getargs keeps one word array for the
+ * process; the words it returns belong to the caller, so an outer expansion
+ * keeps its words while a nested file reuses the array.
+ *
+ * Invariant: the files being expanded at any moment are distinct (by device
+ * and inode) and at most CMDLINE_MAX_DEPTH deep, so every expansion ends.
+ */
+#include "cmdline.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "alert.h"
+#include "alloc.h"
+#include "kvdebug.h"
+#include "osdep.h"
+#include "stringcache.h"
+#include "vector.h"
+
+/* Command files that include themselves, or nest too deeply. */
+enum : uint32_t {
+    ALERT_CMDFILE_SELF = 2083,
+    ALERT_CMDFILE_DEPTH = 2084,
+};
+
+static char *program_name;
+
+const char *cmdline_program_name(void) { return program_name; }
+
+/* ---- getargs: splitting standard input into words ---------------------- */
+
+/* Entries the word array starts with; it doubles from there, so a command
+ * file of a million words costs linear time. */
+constexpr uint32_t WORDS_INITIAL = 1024;
+
+static char **words;          /* words[0] is the name, then heap words, NULL */
+static uint32_t words_cap;
+static uint32_t words_count;
+
+static void words_append(char *word)
+{
+    if (words_count + 1 >= words_cap) {
+        if (words_cap > UINT32_MAX / 2 / sizeof *words) alert(ALERT_OUT_OF_MEMORY);
+        uint32_t cap = words_cap ? words_cap * 2 : WORDS_INITIAL;
+        char **grown = (char **)alloc_zeroed(cap * (uint32_t)sizeof *grown);
+        if (words_count) memcpy(grown, words, words_count * sizeof *grown);
+        free(words);
+        words = grown;
+        words_cap = cap;
+    }
+    words[words_count++] = word;
+}
+
+/* The word being built: at most GETARGS_WORD_MAX characters. */
+static char word_buf[GETARGS_WORD_MAX + 1];
+static uint32_t word_len;
+
+/* Adds c to the word; false (alert 917) when the word is already full. */
+static bool word_add(char c)
+{
+    if (word_len == GETARGS_WORD_MAX) {
+        alert(ALERT_ARGUMENT_TOO_LONG);
+        return false;
+    }
+    word_buf[word_len++] = c;
+    return true;
+}
+
+static void word_end(void)
+{
+    char *word = (char *)alloc_zeroed(word_len + 1);
+    memcpy(word, word_buf, word_len);
+    words_append(word);
+    word_len = 0;
+}
+
+/* Splits one line into words.  Quotes of either kind group blanks; inside one
+ * kind the other is literal; a backslash escapes a quote, a blank or a
+ * backslash and stands for itself before anything else.  Tab and line feed
+ * always end a word, even inside quotes, without resetting the quote or
+ * escape state.  An overlong word is cut and the rest of the line dropped. */
+static void split_line(const char *line)
+{
+    char quote = 0;
+    bool escape = false;
+    bool room = true;
+    word_len = 0;
+    for (const char *p = line; *p && room; p++) {
+        char c = *p;
+        switch (c) {
+        case '\'':
+        case '"':
+            if (escape) {
+                room = word_add(c);
+                escape = false;
+            } else if (quote == 0) {
+                quote = c;
+            } else if (quote == c) {
+                quote = 0;
+            } else {
+                room = word_add(c);
+            }
+            break;
+        case '\\':
+            if (escape) room = word_add('\\');
+            escape = !escape;
+            break;
+        case ' ':
+            if (quote || escape) {
+                room = word_add(' ');
+                escape = false;
+            } else {
+                word_end();
+            }
+            break;
+        case '\t':
+        case '\n':
+            word_end();
+            break;
+        default:
+            if (escape) {
+                room = word_add('\\');
+                escape = false;
+            }
+            if (room) room = word_add(c);
+            break;
+        }
+    }
+    if (word_len > 0) word_end();
+}
+
+char **getargs(bool one_line, const char *name, int *count)
+{
+    words_count = 0;
+    words_append((char *)name);
+    bool prompt = !one_line && name && os_isatty(os_fileno(stdin));
+    for (;;) {
+        if (prompt) {
+            printf("%s> ", name);
+            fflush(stdout);
+        }
+        const char *line = str_read_line(stdin);
+        if (!line) break;
+        split_line(line);
+        if (one_line) break;
+    }
+    words[words_count] = NULL;
+    if (count) *count = (int)words_count;
+    return words;
+}
+
+/* ---- expansion ---------------------------------------------------------------- */
+
+/* The command files being expanded, outermost first. */
+static os_file_identity open_files[CMDLINE_MAX_DEPTH];
+static uint32_t open_depth;
+
+/* True when `id` is one of the files being expanded. */
+static bool already_open(const os_file_identity *id)
+{
+    for (uint32_t i = 0; i < open_depth; i++) {
+        if (open_files[i].dev == id->dev && open_files[i].ino == id->ino) return true;
+    }
+    return false;
+}
+
+static vector *expand(int argc, char **argv, cmdline_callback callback, bool owned);
+
+/* Expands "@path" into `out` when path names a file that standard input can
+ * be reopened on; false (nothing appended) otherwise.  A directory is not a
+ * command file, although POSIX lets it be opened for reading. */
+static bool expand_file(const char *path, vector *out, cmdline_callback callback)
+{
+    if (!os_exists(path) || os_is_dir(path) || !freopen(path, "r", stdin)) return false;
+    os_file_identity id;
+    if (!os_file_id(path, &id)) return false;
+    if (already_open(&id)) {
+        alert(ALERT_CMDFILE_SELF, path);
+        return false;
+    }
+    if (open_depth == CMDLINE_MAX_DEPTH) {
+        alert(ALERT_CMDFILE_DEPTH, CMDLINE_MAX_DEPTH, path);
+        return false;
+    }
+
+    open_files[open_depth++] = id;
+    int count;
+    char **file_words = getargs(false, program_name, &count);
+    vector *nested = expand(count, file_words, callback, true);
+    open_depth--;
+    vec_append_all(out, nested);
+    vec_free(nested);
+    return true;
+}
+
+/* A cached copy of arg without the backslashes that stand before a blank, a
+ * quote or another backslash (the character after such a backslash is kept
+ * and not looked at again). */
+static const char *unescape(const char *arg)
+{
+    if (!strchr(arg, '\\')) return str_save(arg);
+    size_t len = strlen(arg);
+    char *copy = (char *)alloc_zeroed((uint32_t)len + 1);
+    char *q = copy;
+    for (const char *p = arg; *p; p++) {
+        if (p[0] == '\\' && p[1] && strchr(" \"'\\", p[1])) p++;
+        *q++ = *p;
+    }
+    const char *result = str_nsave(copy, (size_t)(q - copy));
+    free(copy);
+    return result;
+}
+
+/* The worker of cmdline_expand.  With `owned`, argv[1..argc-1] are heap
+ * words from getargs, freed here once they are processed (through the copy:
+ * by then a nested file may have reused the array argv points into). */
+static vector *expand(int argc, char **argv, cmdline_callback callback, bool owned)
+{
+    if (argc <= 0) return VEC_NEW();
+    if (!program_name && argv[0]) program_name = os_basename_copy(argv[0]);
+
+    /* A nested file reuses the getargs array, so take the words out first. */
+    vector *pending = VEC_NEW_SIZED((uint32_t)argc);
+    for (int i = 1; i < argc; i++) vec_append(pending, argv[i] ? argv[i] : "");
+
+    vector *out = VEC_NEW_SIZED((uint32_t)argc);
+    const char *arg = NULL;
+    vec_for_each(pending, arg) {
+        if (callback) callback(arg);
+        if (arg[0] == '\0') continue;
+        if (arg[0] == '@') {
+            if (!arg[1] || !expand_file(arg + 1, out, callback)) vec_append(out, str_save(arg));
+            continue;
+        }
+        if (strncmp(arg, "--kvdebug", 9) == 0) db_parse_options(arg);
+        vec_append(out, unescape(arg));
+    }
+
+    if (owned) {
+        for (uint32_t i = 0; i < vec_size(pending); i++) free(vec_get(pending, i));
+    }
+    vec_free(pending);
+    return out;
+}
+
+vector *cmdline_expand(int argc, char **argv, cmdline_callback callback)
+{
+    return expand(argc, argv, callback, false);
+}
+
+vector *cmdline_args(int argc, char **argv)
+{
+    DB_ASSERT(argv != NULL);
+    vector *args = cmdline_expand(argv ? argc : 0, argv, NULL);
+    if (gDebugFlags && argv) db_print_argv(argc, argv);
+    return args;
+}

@@ -1,0 +1,496 @@
+/*
+ * kvq.cpp - the compiler driver: option scan, choice of back end, its run
+ * through a command file, and the error-file redirection of standard error.
+ *
+ * Every argument is sorted, in one left-to-right pass over the option table,
+ * into consumed (it only changes kvq_cfg), forwarded unchanged, or forwarded
+ * translated.  The back-end option list never holds the program path;
+ * run_backend puts it in front of a copy.
+ *
+ * Invariant on standard error: while the driver works, descriptor 2 points at
+ * the error file (or at standard output when there is none); while a back end
+ * runs it points at the standard error the process started with, a duplicate
+ * of which is kept in saved_stderr.  The error file is truncated at most once
+ * per process: every opening after the first appends.
+ */
+#include "kvq.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "alert.h"
+#include "alloc.h"
+#include "cmdline.h"
+#include "kvdebug.h"
+#include "osdep.h"
+#include "registry.h"
+#include "stringcache.h"
+#include "vector.h"
+#include "werror.h"
+
+kvq_settings kvq_cfg = {
+    "torc",  /* backend_base */
+    "",      /* backend_suffix */
+    false,   /* chip_given */
+    1,       /* echo_level */
+    false,   /* two_run */
+    false,   /* silent_run */
+    NULL,    /* error_file */
+    false,   /* error_append */
+    NULL,    /* cmdfile_arg */
+    false,   /* summarydir_pending */
+    0,       /* selected_ext */
+};
+
+/* ---- C language extensions ---------------------------------------------- */
+
+struct kvq_extension {
+    uint32_t id;              /* never 0 except in the end row */
+    const char *name;
+    const char *options[2];   /* NULL-terminated */
+};
+
+static constexpr kvq_extension kvq_extensions[] = {
+    /* id  name   options added to the back end */
+    {1, "KVQ", {NULL}},
+    {2, "ADX", {"--ccmode=adx", NULL}},
+    {3, "WEL", {"--ccmode=wel", NULL}},
+    {0, NULL, {NULL}},
+};
+
+static const kvq_extension *extension_row(int id)
+{
+    for (const kvq_extension *row = kvq_extensions; row->id != 0; row++) {
+        if ((int)row->id == id) return row;
+    }
+    return NULL;
+}
+
+void apply_extension(const char *name, vector *options)
+{
+    const kvq_extension *row = kvq_extensions;
+    while (row->id != 0 && os_stricmp(row->name, name) != 0) row++;
+    if (row->id == 0) alert(ALERT_UNKNOWN_EXT, name);
+
+    if (kvq_cfg.selected_ext == (int)row->id) return;
+    if (kvq_cfg.selected_ext != 0) {
+        alert(ALERT_RESPECIFIED_EXT, extension_row(kvq_cfg.selected_ext)->name, row->name);
+    }
+    kvq_cfg.selected_ext = (int)row->id;
+    for (const char *const *opt = row->options; *opt; opt++) vec_append(options, str_save(*opt));
+}
+
+/* ---- the option scan ----------------------------------------------------- */
+
+/* What the scan works on besides kvq_cfg. */
+struct kvq_scan {
+    vector *options;     /* the back-end option list */
+    vector *extensions;  /* extension names asked for, in order */
+};
+
+enum opt_test {
+    OPT_PREFIX,         /* A begins with the literal */
+    OPT_PREFIX_NOCASE,  /* the same, ignoring case */
+    OPT_EQUAL,          /* A is the literal */
+    OPT_EQUAL_NOCASE,   /* the same, ignoring case */
+    OPT_PENDING,        /* a "--memorysummary" waits for its directory */
+    OPT_ANY,
+};
+
+/* Row flags.  A matching row without OPT_GO_ON ends the work on A and, unless
+ * it has OPT_KEEP_PENDING, cancels a pending "--memorysummary" before its
+ * effect runs. */
+enum : uint32_t {
+    OPT_GO_ON = 1,
+    OPT_KEEP_PENDING = 2,
+};
+
+typedef void (*opt_effect)(const char *arg, kvq_scan *scan);
+
+struct kvq_option_row {
+    opt_test test;
+    const char *literal;
+    opt_effect effect;
+    uint32_t flags;
+};
+
+static void forward(const char *arg, kvq_scan *scan) { vec_append(scan->options, arg); }
+static void drop(const char *, kvq_scan *) {}
+
+static void app_name_kvqcc(const char *, kvq_scan *) { db_set_app_name("kvq-cc"); }
+
+static void chip_18(const char *, kvq_scan *)
+{
+    kvq_cfg.chip_given = true;
+    kvq_cfg.backend_base = "torc18";
+}
+
+static void pending_check(const char *arg, kvq_scan *) { kvq_cfg.summarydir_pending = arg[0] != '-'; }
+
+static void summary_dir(const char *arg, kvq_scan *scan)
+{
+    vec_append(scan->options, str_format("--summarydir=%s", arg));
+}
+
+static void two_run(const char *, kvq_scan *) { kvq_cfg.two_run = true; }
+static void bins_debug(const char *, kvq_scan *) { kvq_cfg.backend_suffix = "d"; }
+static void bins_release(const char *, kvq_scan *) { kvq_cfg.backend_suffix = ""; }
+
+static void chip_any(const char *arg, kvq_scan *scan)
+{
+    kvq_cfg.chip_given = true;
+    forward(arg, scan);
+}
+
+static void echo_up(const char *arg, kvq_scan *scan)
+{
+    kvq_cfg.echo_level++;
+    forward(arg, scan);
+}
+
+static void echo_off(const char *arg, kvq_scan *scan)
+{
+    kvq_cfg.echo_level = 0;
+    forward(arg, scan);
+}
+
+static void memory_summary(const char *, kvq_scan *scan)
+{
+    vec_append(scan->options, "--summary=+xml");
+    kvq_cfg.summarydir_pending = true;
+}
+
+static void ext_adx(const char *, kvq_scan *scan) { vec_append(scan->extensions, "adx"); }
+
+static void ext_named(const char *arg, kvq_scan *scan)
+{
+    vec_append(scan->extensions, str_save(arg + strlen("--ext=")));
+}
+
+static void c_std(const char *arg, kvq_scan *scan)
+{
+    reg_set_c_stdlib(arg + strlen("--std="));
+    forward(arg, scan);
+}
+
+static void command_file(const char *arg, kvq_scan *scan)
+{
+    kvq_cfg.cmdfile_arg = arg + 1;
+    forward(arg, scan);
+}
+
+/* "-E" forms: "-E" and "-E+" name no file and forward "-E"; "-E+N" appends to
+ * N and is forwarded as it is; "-EN" makes the driver truncate N itself and
+ * tells the back end to append ("-E+N"). */
+static void error_file(const char *arg, kvq_scan *scan)
+{
+    const char *s = arg + 2;
+    if (s[0] == '\0' || strcmp(s, "+") == 0) {
+        kvq_cfg.error_file = NULL;
+        forward("-E", scan);
+    } else if (s[0] == '+') {
+        kvq_cfg.error_file = str_save(s + 1);
+        kvq_cfg.error_append = true;
+        forward(arg, scan);
+    } else {
+        kvq_cfg.error_file = str_save(s);
+        forward(str_concat("-E+", s), scan);
+    }
+}
+
+/* Warning-as-error options are recorded here and forwarded when the record
+ * says so; everything else is forwarded. */
+static void other(const char *arg, kvq_scan *scan)
+{
+    if (!werr_isOption(arg) || werr_parseOption(arg, true)) forward(arg, scan);
+}
+
+static constexpr kvq_option_row kvq_options[] = {
+    /* test               literal            effect          flags */
+    {OPT_PREFIX,          "--kvdebug=",      drop,           OPT_KEEP_PENDING},
+    {OPT_EQUAL,           "--kvqcc",         app_name_kvqcc, OPT_GO_ON},
+    {OPT_PREFIX_NOCASE,   "--chip=18",       chip_18,        OPT_GO_ON},
+    {OPT_PENDING,         NULL,              pending_check,  OPT_GO_ON},
+    {OPT_PENDING,         NULL,              summary_dir,    0},
+    {OPT_PREFIX_NOCASE,   "--mafrlcsj",      two_run,        0},
+    {OPT_PREFIX_NOCASE,   "--bins=debug",    bins_debug,     0},
+    {OPT_PREFIX_NOCASE,   "--bins=release",  bins_release,   0},
+    {OPT_PREFIX_NOCASE,   "--chip=",         chip_any,       0},
+    {OPT_EQUAL_NOCASE,    "-v",              echo_up,        0},
+    {OPT_EQUAL_NOCASE,    "-q",              echo_off,       0},
+    {OPT_EQUAL_NOCASE,    "--ver",           echo_off,       0},
+    {OPT_EQUAL_NOCASE,    "--memorysummary", memory_summary, 0},
+    {OPT_EQUAL_NOCASE,    "--adx",           ext_adx,        0},
+    {OPT_PREFIX_NOCASE,   "--ext=",          ext_named,      0},
+    {OPT_PREFIX_NOCASE,   "--std=",          c_std,          0},
+    {OPT_PREFIX,          "@",               command_file,   0},
+    {OPT_PREFIX_NOCASE,   "-E",              error_file,     0},
+    {OPT_ANY,             NULL,              other,          0},
+};
+
+static bool option_matches(const kvq_option_row *row, const char *arg)
+{
+    switch (row->test) {
+    case OPT_PREFIX: return strncmp(arg, row->literal, strlen(row->literal)) == 0;
+    case OPT_PREFIX_NOCASE: return os_strnicmp(arg, row->literal, strlen(row->literal)) == 0;
+    case OPT_EQUAL: return strcmp(arg, row->literal) == 0;
+    case OPT_EQUAL_NOCASE: return os_stricmp(arg, row->literal) == 0;
+    case OPT_PENDING: return kvq_cfg.summarydir_pending;
+    case OPT_ANY: return true;
+    }
+    return false;
+}
+
+static void scan_option(const char *arg, kvq_scan *scan)
+{
+    for (const kvq_option_row &row : kvq_options) {
+        if (!option_matches(&row, arg)) continue;
+        if (!(row.flags & (OPT_GO_ON | OPT_KEEP_PENDING))) kvq_cfg.summarydir_pending = false;
+        row.effect(arg, scan);
+        if (!(row.flags & OPT_GO_ON)) return;
+    }
+}
+
+/* An "@" file the intake could not expand may still be readable here; its
+ * first line naming a chip decides the back end. */
+static void chip_from_command_file(const char *path)
+{
+    FILE *f = fopen(path, "r");
+    if (!f) return;
+    const char *line;
+    while ((line = str_read_line(f)) != NULL) {
+        line = str_lower(line);
+        if (strstr(line, "--chip=18")) {
+            kvq_cfg.backend_base = "torc18";
+            break;
+        }
+        if (strstr(line, "--chip=")) {
+            kvq_cfg.backend_base = "torc";
+            break;
+        }
+    }
+    fclose(f);
+}
+
+/* Two-run mode: a silent first run that leaves its summary in a temporary
+ * file T, whose name the second run gets as "--summarycmp=T". */
+static void first_of_two_runs(const char *program, vector *options)
+{
+    vector *first = VEC_COPY(options);
+    vec_append(first, "--mafrlcsj");
+    vec_append(first, "-q");
+    char *name = os_temp_name(NULL);
+    if (!name) alert(ALERT_CANT_CREATE_TEMP);
+    const char *summary = str_save(name);
+    free(name);
+    vec_append(first, str_format("-E%s", summary));
+
+    kvq_cfg.silent_run = true;
+    run_backend(program, first);
+    kvq_cfg.silent_run = false;
+    vec_free(first);
+    vec_append(options, str_format("--summarycmp=%s", summary));
+}
+
+int kvq_main(int argc, char **argv)
+{
+    if (argc > 0) os_set_argv0(argv[0]);
+    alert_set_exit_hook(cleanup);
+
+    kvq_scan scan = {VEC_NEW(), VEC_NEW()};
+    vector *args = cmdline_args(argc, argv);
+    reg_set_c_stdlib("c90");
+    const char *arg = NULL;
+    vec_for_each(args, arg) scan_option(arg, &scan);
+
+    redirect_stderr();
+    const char *ext = NULL;
+    vec_for_each(scan.extensions, ext) apply_extension(ext, scan.options);
+    if (!kvq_cfg.chip_given && kvq_cfg.cmdfile_arg) chip_from_command_file(kvq_cfg.cmdfile_arg);
+    if (kvq_cfg.selected_ext == 0) apply_extension("KVQ", scan.options);
+    if (const char *debug_option = db_make_option(DBC_KVQ, "driver")) {
+        vec_insert(scan.options, debug_option, 0);
+    }
+
+    const char *program = str_concat(kvq_cfg.backend_base, kvq_cfg.backend_suffix);
+    if (kvq_cfg.two_run) first_of_two_runs(program, scan.options);
+    bool ok = run_backend(program, scan.options);
+    db_finish();
+
+    vec_free(args);
+    vec_free(scan.options);
+    vec_free(scan.extensions);
+    return ok ? 0 : 1;
+}
+
+/* ---- standard error and the back end -------------------------------------- */
+
+static FILE *error_stream;  /* the error file while descriptor 2 points at it */
+static int saved_stderr;    /* duplicate of the initial standard error; 0: none */
+
+void redirect_stderr(void)
+{
+    const char *file = kvq_cfg.error_file;
+    if (!error_stream && file) {
+        if (kvq_cfg.error_append) {
+            error_stream = fopen(file, "r+");
+            if (error_stream) fseek(error_stream, 0, SEEK_END);
+        }
+        if (!error_stream) {
+            error_stream = fopen(file, "w");
+            if (error_stream) kvq_cfg.error_append = true;
+            else alert(ALERT_CANT_OPEN_FILE, "error", file);
+        }
+    }
+    if (saved_stderr == 0) saved_stderr = os_dup(2);
+    os_dup2(error_stream ? os_fileno(error_stream) : 1, 2);
+
+    /* The size is what the driver has always asked for; with no buffer of
+     * the caller's, the runtime may pick its own. */
+    setvbuf(stdout, NULL, _IOLBF, 512);
+    setvbuf(stderr, NULL, _IOLBF, 512);
+}
+
+bool run_backend(const char *name, vector *options)
+{
+    const char *path = reg_mkpath(REG_BIN, name);
+    if (!path) alert(ALERT_EXEC_FAILED, name, "installation not recognised");
+
+    vector *args = VEC_COPY(options);
+    vec_insert(args, path, 0);
+    if (saved_stderr != 0) os_dup2(saved_stderr, 2);
+    if (error_stream) {
+        fclose(error_stream);
+        error_stream = NULL;
+    }
+    int status = kvq_spawn(args, true);
+    int spawn_errno = errno;
+    vec_free(args);
+    redirect_stderr();
+
+    if (status == 0) return true;
+    if (status == -1) {
+        errno = spawn_errno;
+        alert(ALERT_EXEC_FAILED, path, strerror(spawn_errno));
+    } else {
+        alert(ALERT_EXIT_STATUS, status);
+    }
+    return false;
+}
+
+const char *kvq_cmdfile_line(const char *option)
+{
+    /* Most options need neither escape nor quotes; skipping the string cache
+     * for them keeps huge command files cheap. */
+    if (!strpbrk(option, "\" \t\n\r")) return option;
+    const char *line = str_escape(option, "\"", '\\');
+    if (strpbrk(line, " \t\n\r")) line = str_quote(line, '"');
+    return line;
+}
+
+/* The options after item 0 of `args` joined with single blanks, exactly as
+ * repeated "%s %s" joining would give, in one buffer sized beforehand so that
+ * a million options cost linear time.  NULL when there are none; the caller
+ * frees the result. */
+static char *join_options(vector *args)
+{
+    uint32_t count = vec_size(args);
+    if (count < 2) return NULL;
+    size_t total = 0;
+    for (uint32_t i = 1; i < count; i++) total += strlen((const char *)vec_get(args, i)) + 1;
+    if (total > UINT32_MAX) alert(ALERT_OUT_OF_MEMORY);
+
+    char *joined = (char *)alloc_zeroed((uint32_t)total);
+    char *end = joined;
+    for (uint32_t i = 1; i < count; i++) {
+        const char *item = (const char *)vec_get(args, i);
+        size_t len = strlen(item);
+        if (i > 1) *end++ = ' ';
+        memcpy(end, item, len);
+        end += len;
+    }
+    return joined;
+}
+
+/* Writes every option after item 0 of `args` into the command file `path`;
+ * false (errno set) when it cannot be created or written completely. */
+static bool write_command_file(const char *path, vector *args)
+{
+    FILE *f = fopen(path, "w");
+    if (!f) return false;
+    for (uint32_t i = 1; i < vec_size(args); i++) {
+        const char *line = kvq_cmdfile_line((const char *)vec_get(args, i));
+        DB_TRACEF("Writing option to command file: %s", line);
+        fputs(line, f);
+        fputc('\n', f);
+    }
+    bool written = !ferror(f);
+    return fclose(f) == 0 && written;
+}
+
+/* A new command-file path in the process temporary directory (cached). */
+static const char *command_file_name(void)
+{
+    char *name = os_temp_name(".cmd");
+    if (!name) alert(ALERT_CANT_CREATE_TEMP);
+    const char *path = str_save(name);
+    free(name);
+    DB_TRACEF("Command file name: \"%s\"", path);
+    return path;
+}
+
+int kvq_spawn(vector *args, bool force)
+{
+    DB_ENTER("kvq_spawn");
+    if (force) DB_TRACEF("Forced use of command file");
+    const char *path = (const char *)vec_get(args, 0);
+    char *joined = join_options(args);
+    const char *shown = joined ? joined : "";
+
+    size_t length = strlen(path) + (joined ? 1 + strlen(joined) : 0);
+    bool use_file = force;
+    if (length > os_cmdline_max()) {
+        DB_TRACEF("Command line length is too long for OS (%u), using command file", (unsigned)length);
+        use_file = true;
+    }
+
+    bool echo = !kvq_cfg.silent_run && kvq_cfg.echo_level != 0;
+    vector *child = args;
+    if (use_file) {
+        const char *cmdfile = command_file_name();
+        if (!write_command_file(cmdfile, args)) {
+            int create_errno = errno;
+            free(joined);
+            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile);
+            errno = create_errno;
+            return -1;
+        }
+        const char *at_arg = str_format("@%s", cmdfile);
+        child = VEC_NEW();
+        vec_append(child, path);
+        vec_append(child, at_arg);
+        if (echo) printf("%s %s [ %s ]\n", path, at_arg, shown);
+        DB_TRACEF("Executing: %s %s [ %s ]", path, at_arg, shown);
+    } else {
+        if (echo) printf("%s %s\n", path, shown);
+        DB_TRACEF("Executing: %s %s", path, shown);
+    }
+    free(joined);
+    fflush(stdout);
+    fflush(stderr);
+
+    int status = db_launch(path, child, false);
+    int launch_errno = errno;
+    if (child != args) vec_free(child);
+    DB_EXITF("kvq_spawn", "Execution returned %d", status);
+    errno = launch_errno;
+    return status;
+}
+
+void cleanup(int)
+{
+    DB_ENTER("cleanup");
+    db_finish();
+}

@@ -1,0 +1,117 @@
+/*
+ * test_cmdline.cpp - the argument intake in process: getargs' word splitting
+ * and cmdline_expand's handling of "@" files.  Both reopen standard input, so
+ * each TEST needs no standard input afterwards.
+ */
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "alert.h"
+#include "cmdline.h"
+#include "kvdebug.h"
+#include "test_util.h"
+#include "vector.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+/* The words getargs reads from `text` (element 0, the name, left out). */
+strings words_of(const std::string &dir, const std::string &text, bool one_line)
+{
+    std::string path = dir + "/words.txt";
+    tu_write(path, text);
+    EXPECT_NE(freopen(path.c_str(), "r", stdin), nullptr);
+    int count = -1;
+    char **words = getargs(one_line, "kvq", &count);
+    EXPECT_STREQ(words[0], "kvq");
+    EXPECT_EQ(words[count], nullptr);
+    strings out;
+    for (int i = 1; i < count; i++) {
+        out.push_back(words[i]);
+        free(words[i]);
+    }
+    return out;
+}
+
+strings items(vector *v)
+{
+    strings out;
+    for (uint32_t i = 0; i < vec_size(v); i++) out.push_back((const char *)vec_get(v, i));
+    return out;
+}
+
+strings seen;
+void remember(const char *arg) { seen.push_back(arg); }
+
+}  // namespace
+
+TEST(Getargs, SplitsLinesIntoWords)
+{
+    struct row {
+        std::string text;
+        bool one_line;
+        strings words;
+    };
+    const row rows[] = {
+        {"plain \"a b\"  'say \"hi\"'\n", false, {"plain", "a b", "", "say \"hi\""}},
+        {"\"a\tb c\" d\n", false, {"a", "b c", "d"}},          /* tab splits; the quote carries on */
+        {"\"it\\'s\" \\q \\\\ \\ \n", false, {"it's", "\\q", "\\", " "}},
+        {"end\\", false, {"end"}},                                /* escape at the end is dropped */
+        {"a\r\nb\rc\n\n", false, {"a", "b\rc", ""}},              /* CR LF reads as LF */
+        {"one two\nthree\n", true, {"one", "two"}},
+    };
+    std::string dir = tu_mkdtemp();
+    for (const row &c : rows) EXPECT_EQ(words_of(dir, c.text, c.one_line), c.words) << c.text;
+    tu_rmtree(dir);
+}
+
+TEST(Getargs, CutsOverlongWords)
+{
+    std::string dir = tu_mkdtemp();
+    std::string w2047(2047, 'w'), w2048(2048, 'v');
+    EXPECT_EQ(words_of(dir, w2047 + "\n" + w2048 + " tail\n\"" + w2048 + "\" x\nnext", false),
+              (strings{w2047, w2048.substr(0, 2047), w2048.substr(0, 2047), "next"}));
+    EXPECT_EQ(alert_error_count(), 2u);
+
+    /* Far more words than the array starts with. */
+    std::string many;
+    for (int i = 0; i < 5000; i++) many += "w" + std::to_string(i) + (i % 7 ? " " : "\n");
+    strings got = words_of(dir, many, false);
+    ASSERT_EQ(got.size(), 5000u);
+    EXPECT_EQ(got[4999], "w4999");
+    tu_rmtree(dir);
+}
+
+TEST(CmdlineExpand, ExpandsFilesAndUnescapesArguments)
+{
+    std::string dir = tu_mkdtemp();
+    tu_write(dir + "/outer.txt", "o1 @" + dir + "/inner.txt o2 \\\"kept\\\"\n");
+    tu_write(dir + "/inner.txt", "i1\n--kvdebug=assert:warning\n");
+    std::string outer = "@" + dir + "/outer.txt", missing = "@" + dir + "/missing.txt";
+    std::string at_dir = "@" + dir;  /* a directory is not a command file */
+    std::vector<const char *> argv = {"/some/where/kvq", "a\\ b", "", outer.c_str(), missing.c_str(),
+                                      "C:\\src\\x.c", "@", "q\\\\\\'", at_dir.c_str()};
+
+    vector *args = cmdline_expand((int)argv.size(), (char **)argv.data(), remember);
+    EXPECT_EQ(items(args), (strings{"a b", "o1", "i1", "--kvdebug=assert:warning", "o2", "\"kept\"", missing,
+                                    "C:\\src\\x.c", "@", "q\\'", at_dir}));
+    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + dir + "/inner.txt", "i1",
+                             "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c", "@",
+                             "q\\\\\\'", at_dir}));
+    EXPECT_EQ(gAssertLevel, (uint32_t)DB_ASSERT_WARNING);
+    EXPECT_STREQ(cmdline_program_name(), "kvq");
+
+    /* Standard input stays on the last file expanded. */
+    struct stat in, inner;
+    ASSERT_EQ(fstat(0, &in), 0);
+    ASSERT_EQ(stat((dir + "/inner.txt").c_str(), &inner), 0);
+    EXPECT_EQ(in.st_ino, inner.st_ino);
+    vec_free(args);
+    tu_rmtree(dir);
+}
