@@ -4,7 +4,6 @@
  * tempdir_child helper, so each case sees a fresh process and can look at
  * what the process left behind.
  */
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,83 +46,50 @@ static std::string leaf_of(const std::string &path)
     return path.substr(path.rfind('/') + 1);
 }
 
-TEST(OsPaths, JoinPutsExactlyOneSeparatorAtTheSeam)
+TEST(OsPaths, JoinAndSplitAtSlashOnly)
 {
     EXPECT_EQ(take(os_path_join("a", "b")), "a/b");
-    EXPECT_EQ(take(os_path_join("a/", "b")), "a/b");
-    EXPECT_EQ(take(os_path_join("a", "/b")), "a/b");
     EXPECT_EQ(take(os_path_join("a/", "/b")), "a/b");
+    EXPECT_EQ(take(os_path_join("a", "/b")), "a/b");
     EXPECT_EQ(take(os_path_join("/", "tmp")), "/tmp");
-    EXPECT_EQ(take(os_path_join("a\\", "b:c")), "a\\/b:c");
-    EXPECT_EQ(take(os_path_join(NULL, "b")), "(null)");
     EXPECT_EQ(take(os_path_join("", "b")), "(null)");
-}
 
-TEST(OsPaths, PiecesSplitAtTheLastSlashOnly)
-{
     const char *path = "dir.v2/sub\\part/file:x.tar.gz";
     EXPECT_STREQ(os_basename(path), "file:x.tar.gz");
-    EXPECT_EQ(os_last_sep(path), strrchr(path, '/'));
-    EXPECT_EQ(take(os_basename_copy(path)), "file:x.tar.gz");
     EXPECT_EQ(take(os_basename_to_dot(path)), "file:x.tar.");
     EXPECT_EQ(take(os_dirname(path)), "dir.v2/sub\\part");
-
     /* The only dot lies in a directory name: the whole last component. */
     EXPECT_EQ(take(os_basename_to_dot("dir.v2/readme")), "readme");
-    EXPECT_EQ(take(os_basename_to_dot("c:\\x.y")), "c:\\x.");
-
-    EXPECT_STREQ(os_basename("plain"), "plain");
     EXPECT_EQ(take(os_dirname("plain")), "(null)");
     EXPECT_EQ(take(os_dirname("/x")), "");
-    EXPECT_EQ(os_basename(NULL), nullptr);
-    EXPECT_EQ(take(os_basename_copy(NULL)), "(null)");
-    EXPECT_EQ(os_last_sep(NULL), nullptr);
 
     EXPECT_TRUE(os_is_absolute("/usr"));
     EXPECT_FALSE(os_is_absolute("c:\\tools"));
     EXPECT_FALSE(os_is_absolute("\\\\server\\share"));
-    EXPECT_FALSE(os_is_absolute("rel/x"));
-    EXPECT_FALSE(os_is_absolute(NULL));
 }
 
-TEST(OsFiles, ExistenceKindAndIdentity)
+TEST(OsFiles, ExistenceFollowsLinksAndIdentityJoinsNames)
 {
     std::string dir = tu_mkdtemp();
-    std::string file = dir + "/f", other = dir + "/g";
+    std::string file = dir + "/f";
     tu_write(file, "x");
-    tu_write(other, "x");
+    tu_write(dir + "/other", "x");
     ASSERT_EQ(link(file.c_str(), (dir + "/hard").c_str()), 0);
     ASSERT_EQ(symlink(file.c_str(), (dir + "/soft").c_str()), 0);
     ASSERT_EQ(symlink("missing", (dir + "/dangling").c_str()), 0);
-
-    EXPECT_TRUE(os_exists(file.c_str()));
-    EXPECT_FALSE(os_is_dir(file.c_str()));
-    EXPECT_TRUE(os_is_dir(dir.c_str()));
-    EXPECT_FALSE(os_exists((dir + "/missing").c_str()));
+    EXPECT_TRUE(os_exists((dir + "/soft").c_str()));
     EXPECT_FALSE(os_exists((dir + "/dangling").c_str()));
-    EXPECT_FALSE(os_exists(NULL));
-    EXPECT_FALSE(os_is_dir(NULL));
+    EXPECT_FALSE(os_is_dir(file.c_str()));
 
-    os_file_identity a, hard, soft, b;
+    os_file_identity a, hard, soft, other;
     ASSERT_TRUE(os_file_id(file.c_str(), &a));
     ASSERT_TRUE(os_file_id((dir + "/hard").c_str(), &hard));
     ASSERT_TRUE(os_file_id((dir + "/soft").c_str(), &soft));
-    ASSERT_TRUE(os_file_id(other.c_str(), &b));
+    ASSERT_TRUE(os_file_id((dir + "/other").c_str(), &other));
     EXPECT_TRUE(a.dev == hard.dev && a.ino == hard.ino);
     EXPECT_TRUE(a.dev == soft.dev && a.ino == soft.ino);
-    EXPECT_FALSE(a.dev == b.dev && a.ino == b.ino);
-    EXPECT_FALSE(os_file_id((dir + "/missing").c_str(), &b));
-    tu_rmtree(dir);
-}
-
-TEST(OsFiles, CurrentDirectory)
-{
-    std::string dir = tu_mkdtemp();
-    char *before = os_getcwd();
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    EXPECT_EQ(take(os_getcwd()), dir);
-    ASSERT_EQ(chdir(before), 0);
-    free(before);
+    EXPECT_FALSE(a.dev == other.dev && a.ino == other.ino);
+    EXPECT_FALSE(os_file_id((dir + "/dangling").c_str(), &other));
     tu_rmtree(dir);
 }
 
@@ -190,6 +156,7 @@ struct temp_run {
     tu_result result;
     std::vector<std::string> names;  /* printed names, "NULL" included */
     int attempts = -1;
+    std::string mode;                /* of the directory, while it existed */
 };
 
 static temp_run run_child(const std::vector<std::string> &args, const std::vector<std::string> &env,
@@ -201,11 +168,13 @@ static temp_run run_child(const std::vector<std::string> &args, const std::vecto
     run.result = tu_run(argv, env, cwd);
     for (const std::string &line : lines_of(run.result.out)) {
         if (line.rfind("attempts=", 0) == 0) run.attempts = atoi(line.c_str() + 9);
+        else if (line.rfind("mode=", 0) == 0) run.mode = line.substr(5);
         else if (line != "child-survived" && line != "parent-survived") run.names.push_back(line);
     }
     return run;
 }
 
+/* TMP and TMPDIR unset, so that TEMP alone names the base. */
 static const std::vector<std::string> ONLY_TEMP = {"TMP", "TMPDIR"};
 
 static std::vector<std::string> with(std::vector<std::string> env, const std::string &more)
@@ -231,6 +200,7 @@ TEST(OsTemp, NamesShareOnePrivateDirectoryAndCount)
     EXPECT_EQ(dir_of(dir), base);
     EXPECT_EQ(leaf_of(dir).rfind("kvA", 0), 0u) << dir;
     EXPECT_EQ(run.attempts, 1);
+    EXPECT_EQ(run.mode, "700");
     EXPECT_TRUE(tu_list(base).empty()) << "directory and files removed at exit";
     tu_rmtree(base);
 }
@@ -361,17 +331,12 @@ TEST(OsSpawn, ArgumentsArriveUnchanged)
     tu_rmtree(dir);
 }
 
-TEST(OsSpawn, StatusOfTheChild)
+TEST(OsSpawn, StatusOrErrnoOfTheChild)
 {
-    EXPECT_EQ(spawn_sh("exit 0", {}), 0);
     EXPECT_EQ(spawn_sh("exit 3", {}), 3);
     EXPECT_EQ(spawn_sh("exit 255", {}), 255);
     EXPECT_EQ(spawn_sh("kill -9 $$", {}), 128 + 9);
-    EXPECT_EQ(spawn_sh("kill -TERM $$", {}), 128 + 15);
-}
 
-TEST(OsSpawn, ProgramThatCannotStartGivesErrno)
-{
     std::string dir = tu_mkdtemp();
     tu_write(dir + "/plain", "not a program\n");
     tu_write(dir + "/garbage", std::string("\x7f\x01\x02garbage", 10));
@@ -392,7 +357,6 @@ TEST(OsSpawn, ProgramThatCannotStartGivesErrno)
         EXPECT_EQ(os_spawn(c.path.c_str(), argv), -1) << c.path;
         EXPECT_EQ(errno, c.err) << c.path << ": " << strerror(errno);
     }
-    EXPECT_EQ(os_cmdline_max(), 7191u);
     tu_rmtree(dir);
 }
 
@@ -434,23 +398,8 @@ TEST(OsText, CrLfReadsAsLfAcrossPieceBoundaries)
 TEST(OsText, CaseInsensitiveComparisonInTheCLocale)
 {
     EXPECT_EQ(os_stricmp("Tor-AS", "tor-as"), 0);
-    EXPECT_LT(os_stricmp("apple", "BANANA"), 0);
-    EXPECT_GT(os_stricmp("bin", "BI"), 0);
     EXPECT_LT(os_stricmp("_", "a"), 0) << "letters compare lowered";
+    EXPECT_GT(os_stricmp("bin", "BI"), 0);
     EXPECT_NE(os_stricmp("\xc4", "\xe4"), 0) << "no letters beyond ASCII";
     EXPECT_EQ(os_strnicmp("BINARY", "bin", 3), 0);
-    EXPECT_NE(os_strnicmp("BINARY", "bin", 4), 0);
-    EXPECT_EQ(os_strnicmp("x", "y", 0), 0);
-}
-
-TEST(OsText, DescriptorPrimitives)
-{
-    int copy = os_dup(os_fileno(stdout));
-    ASSERT_GE(copy, 0);
-    int null_fd = open("/dev/null", O_WRONLY);
-    EXPECT_EQ(os_dup2(null_fd, copy), copy);
-    EXPECT_FALSE(os_isatty(copy));
-    EXPECT_EQ(os_fileno(stderr), 2);
-    close(null_fd);
-    close(copy);
 }

@@ -14,7 +14,8 @@
  *                 while it waits, then prints "child-survived" a moment later
  *   ignore-hup    SIGHUP is ignored before the first name; it is raised at
  *                 the end and main returns 0 when the process survives it
- * Finally "attempts=N" is printed: how many candidate directories were tried.
+ * Before that, "mode=NNN" gives the directory's permission bits and
+ * "attempts=N" how many candidate directories were tried.
  *
  * TEMPDIR_CHILD_OCCUPY=N with TEMPDIR_CHILD_LINK=TARGET: the first N
  * candidates are taken by a symbolic link to TARGET just before their mkdir,
@@ -72,6 +73,8 @@ int main(int argc, char **argv)
     const char *end = argv[1];
     if (strcmp(end, "ignore-hup") == 0) signal(SIGHUP, SIG_IGN);
     for (int i = 2; i < argc; i++) make_name(argv[i]);
+    struct stat st;
+    if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o\n", (unsigned)(st.st_mode & 0777));
     printf("attempts=%d\n", g_attempts);
     fflush(stdout);
 
