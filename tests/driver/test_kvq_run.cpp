@@ -97,7 +97,15 @@ std::string echo(const run &r, size_t n, const strings &options)
 
 }  // namespace
 
-TEST(KvqRun, ChoosesBackEndAndForwardsOptions)
+/* Each test gets its own installation tree, removed however the test ends. */
+class KvqRun : public testing::Test {
+protected:
+    void SetUp() override { t = make_tree(); }
+    void TearDown() override { tu_rmtree(t.dir); }
+    tree t;
+};
+
+TEST_F(KvqRun, ChoosesBackEndAndForwardsOptions)
 {
     struct row {
         strings args;
@@ -127,7 +135,6 @@ TEST(KvqRun, ChoosesBackEndAndForwardsOptions)
         {{"@missing.txt", "@", ""}, "torc", {"@missing.txt", "@"}},
         {{"C:\\src\\main.c", "a\\ b", "q\\'x", "w\\\\z"}, "torc", {"C:\\src\\main.c", "a b", "q'x", "w\\z"}},
     };
-    tree t = make_tree();
     for (const row &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         run r = kvq(t, c.args);
@@ -139,12 +146,10 @@ TEST(KvqRun, ChoosesBackEndAndForwardsOptions)
         EXPECT_EQ(cmd(r, 0), lines_expected);
         EXPECT_EQ(r.r.out, echo(r, 0, c.forwarded));
     }
-    tu_rmtree(t.dir);
 }
 
-TEST(KvqRun, EchoLevelsAndCommandFileBytes)
+TEST_F(KvqRun, EchoLevelsAndCommandFileBytes)
 {
-    tree t = make_tree();
     const std::pair<strings, bool> echo_rows[] = {
         {{"-q"}, false}, {{"-q", "-v"}, true}, {{"-v", "-q"}, false},
         {{"--VER"}, false}, {{"-V", "-v"}, true},
@@ -166,12 +171,10 @@ TEST(KvqRun, EchoLevelsAndCommandFileBytes)
     std::string cmdfile = r.argv[0][1];
     EXPECT_EQ(cmdfile.rfind("@" + t.temp + "/kv", 0), 0u) << cmdfile;
     EXPECT_EQ(cmdfile.substr(cmdfile.size() - 14), "/kvq_tmp_0.cmd");
-    tu_rmtree(t.dir);
 }
 
-TEST(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
+TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
 {
-    tree t = make_tree();
     const strings failing = {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_EXIT=2"};
     std::string err = t.work + "/err.txt";
 
@@ -200,12 +203,10 @@ TEST(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.r.err, "(141) can't open error file \"nodir/err.txt\": No such file or directory\n");
     EXPECT_TRUE(r.argv.empty());
-    tu_rmtree(t.dir);
 }
 
-TEST(KvqRun, ExtensionConflictsAreFatal)
+TEST_F(KvqRun, ExtensionConflictsAreFatal)
 {
-    tree t = make_tree();
     run r = kvq(t, {"--adx", "--ext=wel"});
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.r.out, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n");
@@ -215,12 +216,10 @@ TEST(KvqRun, ExtensionConflictsAreFatal)
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.r.out, "");
     EXPECT_EQ(tu_read(t.work + "/err.txt"), "(1443) unknown --EXT sub-option \"Foo\"\n");
-    tu_rmtree(t.dir);
 }
 
-TEST(KvqRun, TwoRunModeRunsSilentlyFirst)
+TEST_F(KvqRun, TwoRunModeRunsSilentlyFirst)
 {
-    tree t = make_tree();
     run r = kvq(t, {"--MAFRLCSJ", "-v", "a.c"});
     EXPECT_EQ(r.r.status, 0);
     ASSERT_EQ(r.argv.size(), 2u);
@@ -233,12 +232,10 @@ TEST(KvqRun, TwoRunModeRunsSilentlyFirst)
     strings second = {"-v", "a.c", "--summarycmp=" + summary};
     EXPECT_EQ(cmd(r, 1), lines(second));
     EXPECT_EQ(r.r.out, echo(r, 1, second));
-    tu_rmtree(t.dir);
 }
 
-TEST(KvqRun, ExitStatusFollowsTheBackEnd)
+TEST_F(KvqRun, ExitStatusFollowsTheBackEnd)
 {
-    tree t = make_tree();
     const std::pair<const char *, const char *> rows[] = {
         {"KVQ_TB_EXIT=0", ""},
         {"KVQ_TB_EXIT=2", "(908) exit status = 2\n"},
@@ -265,12 +262,10 @@ TEST(KvqRun, ExitStatusFollowsTheBackEnd)
     tu_result lone = tu_run({t.dir + "/kvq", "-q"}, {"TEMP=" + t.temp}, t.work);
     EXPECT_EQ(lone.status, 1);
     EXPECT_EQ(lone.out, "(900) exec failed: torc\n");
-    tu_rmtree(t.dir);
 }
 
-TEST(KvqRun, CommandFilesAreExpandedInPlace)
+TEST_F(KvqRun, CommandFilesAreExpandedInPlace)
 {
-    tree t = make_tree();
     auto file = [&](const std::string &name, const std::string &text) { tu_write(t.work + "/" + name, text); };
     file("words.txt", "plain \"a b\"  'say \"hi\"'\n-DX=1\t-DY=2\n\\\"q\\\" a\\ b c\\d\n");
     file("outer.txt", "o1 @inner.txt o2\n");
@@ -310,5 +305,4 @@ TEST(KvqRun, CommandFilesAreExpandedInPlace)
     r = kvq(t, {"-q", "@n1.txt"});
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.r.err, "(2084) command files nested more than 64 levels deep at \"n65.txt\"\n");
-    tu_rmtree(t.dir);
 }
