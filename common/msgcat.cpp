@@ -14,7 +14,6 @@
  */
 #include "msgcat.h"
 
-#include <dirent.h>
 
 #include <cassert>
 #include <cctype>
@@ -67,31 +66,35 @@ const char *lang_code(unsigned lang)
 
 /* ---- finding the message file ------------------------------------------ */
 
+/* What findMsgFiles collects from one directory listing. */
+struct msg_search {
+    const char *dir;
+    const char *legacy;  /* "<lang>_msgs.txt", matched whole */
+    const char *suffix;  /* "_<lang>.msgs", matched at the end */
+    vector *candidates;
+    unsigned found;
+};
+
+static void msg_consider(const char *name, void *ctx)
+{
+    msg_search *search = (msg_search *)ctx;
+    if (strcmp(name, search->legacy) != 0 && !str_ends_with(name, search->suffix)) return;
+    const char *path = str_path_join(search->dir, name);
+    vec_append(search->candidates, path);
+    DB_TRACEF("Found: %s", path);
+    search->found++;
+}
+
 unsigned findMsgFiles(const char *dir, unsigned lang, vector *candidates)
 {
     if (dir == nullptr || candidates == nullptr) return 0;
     const char *code = lang_code(lang);
-    const char *legacy = str_format("%s_msgs.txt", code);
-    const char *suffix = str_format("_%s.msgs", code);
-    DB_TRACEF("legacyMsgFile = \"%s\"", legacy);
-    DB_TRACEF("msgFileSuffix = \"%s\"", suffix);
-
-    unsigned found = 0;
-    /* The platform layer offers no directory listing; opendir/readdir are
-     * the same on every POSIX system. */
-    DIR *listing = opendir(dir);
-    if (listing != nullptr) {
-        for (dirent *entry; (entry = readdir(listing)) != nullptr;) {
-            if (strcmp(entry->d_name, legacy) != 0 && !str_ends_with(entry->d_name, suffix)) continue;
-            const char *path = str_path_join(dir, entry->d_name);
-            vec_append(candidates, path);
-            DB_TRACEF("Found: %s", path);
-            found++;
-        }
-        closedir(listing);
-    }
-    DB_TRACEF("numFound = %u", found);
-    return found;
+    msg_search search = {dir, str_format("%s_msgs.txt", code), str_format("_%s.msgs", code), candidates, 0};
+    DB_TRACEF("legacyMsgFile = \"%s\"", search.legacy);
+    DB_TRACEF("msgFileSuffix = \"%s\"", search.suffix);
+    os_list_dir(dir, msg_consider, &search);
+    DB_TRACEF("numFound = %u", search.found);
+    return search.found;
 }
 
 /* The version is the base name read as a decimal number.  Reading stops at

@@ -90,6 +90,12 @@ int os_make_dirs(const char *path);
  * followed. */
 int os_remove_tree(const char *path);
 
+/* Calls fn(name, ctx) for each entry of the directory `dir` except "." and
+ * "..", in the order the system lists them.  0 when the directory was
+ * listed; -1 when it cannot be opened (or `dir` is NULL). */
+typedef void (*os_dir_entry_fn)(const char *name, void *ctx);
+int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx);
+
 /* ---- path pieces ------------------------------------------------------------ */
 
 /* dir and name joined with exactly one separator at the seam (a separator

@@ -170,6 +170,18 @@ int os_make_dirs(const char *path)
     return rc;
 }
 
+int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
+{
+    DIR *listing = dir ? opendir(dir) : NULL;
+    if (!listing) return -1;
+    while (struct dirent *entry = readdir(listing)) {
+        const char *name = entry->d_name;
+        if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) fn(name, ctx);
+    }
+    closedir(listing);
+    return 0;
+}
+
 int os_remove_tree(const char *path)
 {
     if (!path || !os_is_real_dir(path)) return -1;

@@ -87,7 +87,7 @@ void *vec_iter_next(vector *v);
 int vec_iter_end(vector *v, int more);
 
 #define vec_for_each(v, var)                                                     \
-    for (vec_iter_start(v);                                                      \
+    for ((var) = nullptr, vec_iter_start(v);                                     \
          vec_iter_end((v), vec_iter_more(v)                                      \
                                ? ((var) = (decltype(var))vec_iter_next(v), 1)    \
                                : 0);)
