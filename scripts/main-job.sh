@@ -14,7 +14,6 @@ stage=$(ls -d "$PWD"/build/release/stage/kvq/*/tor/bin | head -n 1)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cat > "$work/project.opts" <<'OPTS'
-# options a build tool generated for this project
 -I"include dir/board"
 --opt=+speed
 -Wno-error=1501
