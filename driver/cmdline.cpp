@@ -172,7 +172,7 @@ static bool already_open(const os_file_identity *id)
     return false;
 }
 
-static vector *expand(int argc, char **argv, cmdline_callback callback, bool owned);
+static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned);
 
 /* Expands "@path" into `out` when path names a file that standard input can
  * be reopened on; false (nothing appended) otherwise.  A directory is not a
@@ -194,10 +194,8 @@ static bool expand_file(const char *path, vector *out, cmdline_callback callback
     open_files[open_depth++] = id;
     int count;
     char **file_words = getargs(false, program_name, &count);
-    vector *nested = expand(count, file_words, callback, true);
+    expand(out, count, file_words, callback, true);
     open_depth--;
-    vec_append_all(out, nested);
-    vec_free(nested);
     return true;
 }
 
@@ -219,19 +217,19 @@ static const char *unescape(const char *arg)
     return result;
 }
 
-/* The worker of cmdline_expand.  With `owned`, argv[1..argc-1] are heap
- * words from getargs, freed here once they are processed (through the copy:
- * by then a nested file may have reused the array argv points into). */
-static vector *expand(int argc, char **argv, cmdline_callback callback, bool owned)
+/* The worker of cmdline_expand: appends the arguments of argv[1..] to `out`.
+ * With `owned`, they are heap words from getargs, freed here once processed
+ * (through the copy: by then a nested file may have reused the array argv
+ * points into). */
+static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned)
 {
-    if (argc <= 0) return VEC_NEW();
+    if (argc <= 0) return;
     if (!program_name && argv[0]) program_name = os_basename_copy(argv[0]);
 
     /* A nested file reuses the getargs array, so take the words out first. */
     vector *pending = VEC_NEW_SIZED((uint32_t)argc);
     for (int i = 1; i < argc; i++) vec_append(pending, argv[i] ? argv[i] : "");
 
-    vector *out = VEC_NEW_SIZED((uint32_t)argc);
     const char *arg = NULL;
     vec_for_each(pending, arg) {
         if (callback) callback(arg);
@@ -248,12 +246,13 @@ static vector *expand(int argc, char **argv, cmdline_callback callback, bool own
         for (uint32_t i = 0; i < vec_size(pending); i++) free(vec_get(pending, i));
     }
     vec_free(pending);
-    return out;
 }
 
 vector *cmdline_expand(int argc, char **argv, cmdline_callback callback)
 {
-    return expand(argc, argv, callback, false);
+    vector *out = VEC_NEW_SIZED(argc > 1 ? (uint32_t)argc : 1);
+    expand(out, argc, argv, callback, false);
+    return out;
 }
 
 vector *cmdline_args(int argc, char **argv)

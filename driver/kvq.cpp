@@ -275,16 +275,22 @@ static void chip_from_command_file(const char *path)
 }
 
 /* Two-run mode: a silent first run that leaves its summary in a temporary
- * file T, whose name the second run gets as "--summarycmp=T". */
+ * file T, whose name the second run gets as "--summarycmp=T".  Without a
+ * temporary name (alert 2082, fatal unless a message file says otherwise)
+ * there is no first run. */
 static void first_of_two_runs(const char *program, vector *options)
 {
+    char *name = os_temp_name(NULL);
+    if (!name) {
+        alert(ALERT_CANT_CREATE_TEMP);
+        return;
+    }
+    const char *summary = str_save(name);
+    free(name);
+
     vector *first = VEC_COPY(options);
     vec_append(first, "--mafrlcsj");
     vec_append(first, "-q");
-    char *name = os_temp_name(NULL);
-    if (!name) alert(ALERT_CANT_CREATE_TEMP);
-    const char *summary = str_save(name);
-    free(name);
     vec_append(first, str_format("-E%s", summary));
 
     kvq_cfg.silent_run = true;
@@ -356,7 +362,10 @@ void redirect_stderr(void)
 bool run_backend(const char *name, vector *options)
 {
     const char *path = reg_mkpath(REG_BIN, name);
-    if (!path) alert(ALERT_EXEC_FAILED, name, "installation not recognised");
+    if (!path) {
+        alert(ALERT_EXEC_FAILED, name, "installation not recognised");
+        return false;
+    }
 
     vector *args = VEC_COPY(options);
     vec_insert(args, path, 0);
@@ -380,14 +389,20 @@ bool run_backend(const char *name, vector *options)
     return false;
 }
 
+/* The characters that put a command-file line in double quotes. */
+static const char CMDFILE_QUOTED[] = " \t\n\r";
+
 const char *kvq_cmdfile_line(const char *option)
 {
-    /* Most options need neither escape nor quotes; skipping the string cache
-     * for them keeps huge command files cheap. */
-    if (!strpbrk(option, "\" \t\n\r")) return option;
     const char *line = str_escape(option, "\"", '\\');
-    if (strpbrk(line, " \t\n\r")) line = str_quote(line, '"');
+    if (strpbrk(line, CMDFILE_QUOTED)) line = str_quote(line, '"');
     return line;
+}
+
+/* True when the option's command-file line is the option itself. */
+static bool cmdfile_verbatim(const char *option)
+{
+    return !strchr(option, '"') && !strpbrk(option, CMDFILE_QUOTED);
 }
 
 /* The options after item 0 of `args` joined with single blanks, exactly as
@@ -400,7 +415,10 @@ static char *join_options(vector *args)
     if (count < 2) return NULL;
     size_t total = 0;
     for (uint32_t i = 1; i < count; i++) total += strlen((const char *)vec_get(args, i)) + 1;
-    if (total > UINT32_MAX) alert(ALERT_OUT_OF_MEMORY);
+    if (total > UINT32_MAX) {
+        alert(ALERT_OUT_OF_MEMORY);
+        return NULL;
+    }
 
     char *joined = (char *)alloc_zeroed((uint32_t)total);
     char *end = joined;
@@ -421,7 +439,10 @@ static bool write_command_file(const char *path, vector *args)
     FILE *f = fopen(path, "w");
     if (!f) return false;
     for (uint32_t i = 1; i < vec_size(args); i++) {
-        const char *line = kvq_cmdfile_line((const char *)vec_get(args, i));
+        /* Most options are written as they are: leaving the string cache out
+         * for them keeps huge command files cheap. */
+        const char *option = (const char *)vec_get(args, i);
+        const char *line = cmdfile_verbatim(option) ? option : kvq_cmdfile_line(option);
         DB_TRACEF("Writing option to command file: %s", line);
         fputs(line, f);
         fputc('\n', f);
@@ -430,11 +451,15 @@ static bool write_command_file(const char *path, vector *args)
     return fclose(f) == 0 && written;
 }
 
-/* A new command-file path in the process temporary directory (cached). */
+/* A new command-file path in the process temporary directory (cached);
+ * NULL only when a message file has made alert 2082 non-fatal. */
 static const char *command_file_name(void)
 {
     char *name = os_temp_name(".cmd");
-    if (!name) alert(ALERT_CANT_CREATE_TEMP);
+    if (!name) {
+        alert(ALERT_CANT_CREATE_TEMP);
+        return NULL;
+    }
     const char *path = str_save(name);
     free(name);
     DB_TRACEF("Command file name: \"%s\"", path);
@@ -460,10 +485,10 @@ int kvq_spawn(vector *args, bool force)
     vector *child = args;
     if (use_file) {
         const char *cmdfile = command_file_name();
-        if (!write_command_file(cmdfile, args)) {
+        if (!cmdfile || !write_command_file(cmdfile, args)) {
             int create_errno = errno;
             free(joined);
-            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile);
+            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile ? cmdfile : "");
             errno = create_errno;
             return -1;
         }

@@ -59,8 +59,7 @@ int kvq_spawn(vector *args, bool force);
 void cleanup(int status);
 
 /* One option as written into the command file: double quotes escaped, then
- * quoted when it holds a blank, tab, LF or CR.  Cached string, or `option`
- * itself when it needs neither. */
+ * quoted when it holds a blank, tab, LF or CR.  Cached string. */
 const char *kvq_cmdfile_line(const char *option);
 
 #endif /* KVQ_DRIVER_KVQ_H */
