@@ -7,6 +7,7 @@
  */
 #include "alloc.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@
 #include "alert.h"
 
 /* The fatal alert does not return; abort() guards against a hook that does. */
-static KVQ_NORETURN void alloc_out_of_memory(void)
+void alloc_out_of_memory(void)
 {
     alert(ALERT_OUT_OF_MEMORY);
     abort();
@@ -27,6 +28,15 @@ void *alloc_zeroed(uint32_t size)
     void *p = calloc(size != 0 ? size : 1, 1);
     if (p == NULL) alloc_out_of_memory();
     return p;
+}
+
+void *alloc_grow(void *p, size_t old_size, size_t new_size)
+{
+    assert(new_size >= old_size);
+    char *q = (char *)realloc(p, new_size != 0 ? new_size : 1);
+    if (q == NULL) alloc_out_of_memory();
+    memset(q + old_size, 0, new_size - old_size);
+    return q;
 }
 
 char *alloc_strdup(const char *s)

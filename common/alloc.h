@@ -9,6 +9,7 @@
 #define KVQ_ALLOC_H
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "osdep.h"
@@ -19,6 +20,17 @@ void *alloc_zeroed(uint32_t size);
 
 /* Heap copy of `s` (strdup) with the same out-of-memory rule. */
 char *alloc_strdup(const char *s);
+
+/* Resizes `p` (a block from this module, or NULL with old_size 0) from
+ * old_size to new_size >= old_size bytes: the first old_size bytes are kept,
+ * the rest are zero.  The block may move; the old pointer is then invalid.
+ * Growing in place avoids copying and re-touching large arrays (the vector's
+ * data).  Exhaustion is fatal alert 296. */
+void *alloc_grow(void *p, size_t old_size, size_t new_size);
+
+/* Raises the fatal alert 296 "out of memory"; for callers that find a
+ * request cannot be represented before asking the heap. */
+KVQ_NORETURN void alloc_out_of_memory(void);
 
 /* A new heap string holding the printf-style result, cut to at most 4095
  * characters; a longer result writes "buffer overflow in vsnprintf" (no line

@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alert.h"
 #include "alloc.h"
 #include "freecache.h"
 #include "kvdebug.h"
@@ -60,8 +59,8 @@ enum : uint32_t { VEC_ITER_CACHE_MAX = 8192 };
  * few hundred creation sites a program has. */
 enum : uint32_t { VEC_SITE_BUCKETS = 64 };
 
-/* The largest slot count whose array size still fits alloc_zeroed's size. */
-constexpr uint64_t VEC_MAX_SLOTS = UINT32_MAX / sizeof(void *);
+/* Capacities are 32-bit counts; a growth beyond cannot be represented. */
+constexpr uint64_t VEC_MAX_SLOTS = UINT32_MAX;
 
 static bool vec_tracking;
 static vector *vec_master;
@@ -139,16 +138,10 @@ static void vec_grow(vector *p, uint32_t need)
     if (p->capacity != 0 && need < p->capacity) return;
     uint64_t cap = p->capacity != 0 ? 2 * (uint64_t)p->capacity : p->initial;
     while (need >= cap) cap *= 2;
-    if (cap > VEC_MAX_SLOTS) {
-        alert(ALERT_OUT_OF_MEMORY);
-        abort();
-    }
-    void **data = (void **)alloc_zeroed((uint32_t)(cap * sizeof(void *)));
-    if (p->data != NULL) {
-        memcpy(data, p->data, p->count * sizeof(void *));
-        free(p->data);
-    }
-    p->data = data;
+    if (cap > VEC_MAX_SLOTS) alloc_out_of_memory();
+    /* Resized in place where the heap allows: the slots beyond count are
+     * NULL already, so keeping all old slots equals copying the items. */
+    p->data = (void **)alloc_grow(p->data, p->capacity * sizeof(void *), cap * sizeof(void *));
     p->capacity = (uint32_t)cap;
     if (p->record != NULL) {
         assert(is_alive(p));
@@ -211,7 +204,7 @@ vector *vec_copy(const vector *p, const char *file, int line)
     c->count = p->count;
     c->capacity = p->capacity;
     /* A vector that never grew copies into a zero-slot array. */
-    c->data = (void **)alloc_zeroed((uint32_t)(p->capacity * sizeof(void *)));
+    c->data = (void **)alloc_grow(NULL, 0, p->capacity * sizeof(void *));
     if (p->count != 0) {
         assert(p->data != NULL);
         memcpy(c->data, p->data, p->count * sizeof(void *));

@@ -20,19 +20,23 @@
 
 /* ---- allocation ----------------------------------------------------------- */
 
-TEST(Alloc, ZeroedMemoryAndCopies)
+TEST(Alloc, ZeroedAndGrownMemory)
 {
     void *empty = alloc_zeroed(0);
     EXPECT_NE(nullptr, empty);
     free(empty);
 
-    unsigned char *p = (unsigned char *)alloc_zeroed(1000);
-    EXPECT_TRUE(std::all_of(p, p + 1000, [](unsigned char c) { return c == 0; }));
-    free(p);
-
-    char *s = alloc_strdup("text");
-    EXPECT_STREQ("text", s);
-    free(s);
+    /* Growing keeps the old bytes and zero-fills the new ones, also in
+     * memory the heap hands out again (a freed, dirtied block). */
+    void *dirty = malloc(4000);
+    memset(dirty, 0xcd, 4000);
+    free(dirty);
+    unsigned char *g = (unsigned char *)alloc_grow(nullptr, 0, 16);
+    memset(g, 0xab, 16);
+    g = (unsigned char *)alloc_grow(g, 16, 4000);
+    EXPECT_TRUE(std::all_of(g, g + 16, [](unsigned char c) { return c == 0xab; }));
+    EXPECT_TRUE(std::all_of(g + 16, g + 4000, [](unsigned char c) { return c == 0; }));
+    free(g);
 }
 
 static std::string format_capturing_stderr(const std::string &text, std::string *err)
@@ -83,26 +87,16 @@ TEST(FreeCache, ReusesLastInFirstOutUpToTheLimit)
 
     EXPECT_EQ(b, fc_get(fc));
     EXPECT_EQ(a, fc_get(fc));
-    EXPECT_EQ(0u, fc->nfree);
     EXPECT_TRUE(std::all_of(a, a + 24, [](char x) { return x == 0; }));
     EXPECT_TRUE(std::all_of(b, b + 24, [](char x) { return x == 0; }));
-
-    char *d = (char *)fc_get(fc); /* empty list: a new object */
-    EXPECT_NE(a, d);
-    EXPECT_NE(b, d);
     free(a);
     free(b);
-    free(d);
 }
 
 TEST(FreeCacheDeathTest, BadArgumentsFailTheAssertion)
 {
     EXPECT_DEATH(fc_new(4, 10), "Assertion `obj_size >= sizeof \\(void\\*\\)' failed");
-    EXPECT_DEATH(fc_new(0, 10), "Assertion `obj_size != 0' failed");
-    EXPECT_DEATH(fc_new(16, 0), "Assertion `max_objs != 0' failed");
-    fc_cache *fc = fc_new(16, 1);
-    EXPECT_DEATH(fc_put(fc, nullptr), "Assertion `obj != NULL' failed");
-    EXPECT_DEATH(fc_put(nullptr, fc), "Assertion `fc != NULL' failed");
+    EXPECT_DEATH(fc_put(fc_new(16, 1), nullptr), "Assertion `obj != NULL' failed");
 }
 
 /* ---- tally table ------------------------------------------------------------- */
@@ -122,30 +116,20 @@ static std::vector<std::string> top_keys(const tally_table *t)
     return keys;
 }
 
-TEST(Tally, CountsByKeyIdentity)
-{
-    tally_table *t = tally_new(13, 4, hash_string, key_strcmp);
-    static const char torc[] = "torc";
-    char other_torc[] = "torc";
-    EXPECT_EQ(1u, tally_add(t, torc));
-    EXPECT_EQ(2u, tally_add(t, torc));
-    EXPECT_EQ(3u, tally_add(t, torc));
-    EXPECT_EQ(1u, tally_add(t, other_torc)); /* equal text, other pointer */
-    EXPECT_EQ(4u, tally_add(t, torc));
-}
-
 TEST(Tally, TopListOfOneKeepsTheFirstToReachTheHighestCount)
 {
     tally_table *t = tally_new(13, 1, hash_string, key_strcmp);
     const char *a = "a", *b = "b";
-    tally_add(t, a);
-    tally_add(t, b);
+    char other_a[] = "a";
+    EXPECT_EQ(1u, tally_add(t, a));
+    EXPECT_EQ(1u, tally_add(t, b));
+    EXPECT_EQ(1u, tally_add(t, other_a)); /* equal text, other pointer: counted apart */
     EXPECT_EQ((std::vector<std::string>{"a=1"}), top_keys(t));
     tally_add(t, b); /* strictly higher: replaces */
     EXPECT_EQ((std::vector<std::string>{"b=2"}), top_keys(t));
     tally_add(t, a); /* equal: stays out */
     EXPECT_EQ((std::vector<std::string>{"b=2"}), top_keys(t));
-    tally_add(t, a);
+    EXPECT_EQ(3u, tally_add(t, a));
     EXPECT_EQ((std::vector<std::string>{"a=3"}), top_keys(t));
     const tally_entry *eb = (const tally_entry *)hash_lookup(t->table, b);
     const tally_entry *ea = (const tally_entry *)hash_lookup(t->table, a);
@@ -221,35 +205,24 @@ TEST(Qsort, SortsAnyInput)
             EXPECT_EQ(want, v) << "n=" << n << " range=" << range;
         }
     }
-    /* Already sorted and reversed inputs. */
-    std::vector<int> up(5000), down(5000);
-    for (int i = 0; i < 5000; i++) up[i] = i, down[i] = 5000 - i;
-    auto cmp = [](const void *a, const void *b) { return *(const int *)a - *(const int *)b; };
-    os_qsort(up.data(), up.size(), sizeof(int), cmp);
-    os_qsort(down.data(), down.size(), sizeof(int), cmp);
-    EXPECT_TRUE(std::is_sorted(up.begin(), up.end()));
-    EXPECT_TRUE(std::is_sorted(down.begin(), down.end()));
 }
-
-struct big {
-    int key;
-    char payload[1020];
-};
 
 TEST(Qsort, LargeElementsMoveWhole)
 {
+    /* Above 799 bytes the pivot is copied into a heap buffer. */
+    struct big {
+        int key;
+        char payload[1020];
+    };
     std::vector<big> v(200);
     for (size_t i = 0; i < v.size(); i++) {
         v[i].key = (int)((i * 7919) % 200);
         memset(v[i].payload, v[i].key, sizeof v[i].payload);
     }
-    os_qsort(v.data(), v.size(), sizeof(big), [](const void *a, const void *b) {
-        return ((const big *)a)->key - ((const big *)b)->key;
-    });
+    os_qsort(v.data(), v.size(), sizeof(big),
+             [](const void *a, const void *b) { return ((const big *)a)->key - ((const big *)b)->key; });
     for (size_t i = 0; i < v.size(); i++) {
-        ASSERT_EQ((int)i, v[i].key);
-        EXPECT_EQ((char)i, v[i].payload[0]);
-        EXPECT_EQ((char)i, v[i].payload[sizeof v[i].payload - 1]);
+        EXPECT_TRUE(v[i].key == (int)i && v[i].payload[0] == (char)i && v[i].payload[1019] == (char)i) << i;
     }
 }
 

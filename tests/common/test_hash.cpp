@@ -23,19 +23,9 @@ TEST(Hash, StringHashesTakeBytesAsSigned)
 
     EXPECT_EQ(hash_string("abc"), hash_string_nocase("ABC"));
     EXPECT_EQ(hash_string("mixed-1_z"), hash_string_nocase("MiXeD-1_Z"));
-    EXPECT_EQ(5381u, hash_string_nocase(""));
     /* Bytes above 0x7F are neither lowered nor taken as unsigned. */
     EXPECT_EQ(hash_string("\xc0\xff"), hash_string_nocase("\xc0\xff"));
 
-    EXPECT_EQ(0, hash_stricmp("Torc18", "tORC18"));
-    EXPECT_NE(0, hash_stricmp("torc", "torc18"));
-    EXPECT_NE(0, hash_strcmp("Torc", "torc"));
-    EXPECT_EQ(0, hash_strcmp("torc", "torc"));
-
-    int x, y;
-    EXPECT_EQ((uint32_t)(uintptr_t)&x, voidhash(&x));
-    EXPECT_EQ(0, voidcmp(&x, &x));
-    EXPECT_EQ(1, voidcmp(&x, &y));
 }
 
 TEST(Hash, InsertNeverReplaces)
@@ -58,8 +48,6 @@ TEST(Hash, InsertNeverReplaces)
 
     /* The default functions work on pointer identity. */
     hash_table *ids = HASH_NEW(7, nullptr, nullptr);
-    EXPECT_EQ(voidhash, ids->hash);
-    EXPECT_EQ(voidcmp, ids->cmp);
     EXPECT_EQ(1, HASH_INSERT(ids, key1, &v1));
     EXPECT_EQ(1, HASH_INSERT(ids, key2, &v2));
     EXPECT_EQ(&v1, hash_lookup(ids, key1));
@@ -85,10 +73,6 @@ TEST(Hash, KeysComeBucketByBucketInInsertionOrder)
     EXPECT_EQ((std::vector<uintptr_t>{2, 4, 1, 3, 5}), order);
     for (uintptr_t k = 1; k <= 5; k++) EXPECT_EQ((void *)(k * 10), hash_lookup(h, (void *)k));
     vec_free(keys);
-
-    vector *none = hash_keys(HASH_NEW(3, nullptr, nullptr));
-    EXPECT_EQ(0u, vec_size(none));
-    vec_free(none);
 }
 
 TEST(HashDeathTest, ZeroBucketsFailTheAssertion)

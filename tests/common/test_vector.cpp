@@ -24,8 +24,6 @@ static std::vector<uintptr_t> ids_of(vector *v)
 TEST(Vector, GrowsOnTheAppendThatFindsItFull)
 {
     vector *v = VEC_NEW();
-    EXPECT_EQ(0u, v->count);
-    EXPECT_EQ(0u, v->capacity);
     EXPECT_EQ(nullptr, v->data);
 
     std::vector<uint32_t> caps;
@@ -33,20 +31,18 @@ TEST(Vector, GrowsOnTheAppendThatFindsItFull)
         vec_append(v, item(i));
         caps.push_back(v->capacity);
     }
+    /* The 10th append fills, the 11th grows. */
     EXPECT_EQ(10u, caps[0]);
-    EXPECT_EQ(10u, caps[9]);   /* the 10th append fills, does not grow */
-    EXPECT_EQ(20u, caps[10]);  /* the 11th grows */
-    EXPECT_EQ(20u, caps[19]);
+    EXPECT_EQ(10u, caps[9]);
+    EXPECT_EQ(20u, caps[10]);
     EXPECT_EQ(40u, caps[20]);
     EXPECT_EQ(80u, caps[40]);
-    EXPECT_EQ(41u, vec_size(v));
-    for (uintptr_t i = 0; i < 41; i++) EXPECT_EQ(item(i), vec_get(v, (uint32_t)i));
+    EXPECT_EQ(item(40), vec_get(v, 40));
     vec_free(v);
 
     vector *s = VEC_NEW_SIZED(3);
     for (uintptr_t i = 0; i < 7; i++) vec_append(s, item(i));
     EXPECT_EQ(12u, s->capacity);
-    EXPECT_EQ(3u, s->initial);
     vec_free(s);
 }
 
@@ -61,10 +57,6 @@ TEST(Vector, SetGetAndBounds)
     EXPECT_EQ(nullptr, vec_get(v, 26));
     EXPECT_EQ(nullptr, vec_get(v, UINT32_MAX));
 
-    /* Overwriting inside the count keeps the count. */
-    vec_set(v, item(3), 2);
-    EXPECT_EQ(26u, vec_size(v));
-    EXPECT_EQ(item(3), vec_get(v, 2));
     vec_free(v);
 
     /* An index equal to a capacity step needs the next step. */
@@ -73,7 +65,6 @@ TEST(Vector, SetGetAndBounds)
     EXPECT_EQ(20u, edge->capacity);
     vec_set(edge, item(2), 20);
     EXPECT_EQ(40u, edge->capacity);
-    EXPECT_EQ(21u, vec_size(edge));
     vec_free(edge);
 
     /* A full vector grows even when vec_set only overwrites a slot. */
@@ -83,6 +74,8 @@ TEST(Vector, SetGetAndBounds)
     EXPECT_EQ(20u, full->capacity);
     EXPECT_EQ(10u, vec_size(full));
     EXPECT_EQ(item(99), vec_get(full, 4));
+    vec_set(full, item(10), 10); /* at the count: extends it */
+    EXPECT_EQ(11u, vec_size(full));
     vec_free(full);
 
     EXPECT_EQ(0u, vec_size(nullptr));
@@ -100,7 +93,6 @@ TEST(Vector, InsertShiftsAndClamps)
 
     /* Inserting into a full vector grows it and keeps every item. */
     for (uintptr_t i = 4; i < 10; i++) vec_append(v, item(i));
-    ASSERT_EQ(10u, v->capacity);
     vec_insert(v, item(42), 5);
     EXPECT_EQ(20u, v->capacity);
     EXPECT_EQ((std::vector<uintptr_t>{0, 1, 2, 3, 4, 42, 5, 6, 7, 8, 9}), ids_of(v));
@@ -158,9 +150,13 @@ TEST(Vector, NestedAndAbandonedIteration)
     EXPECT_EQ((std::vector<uintptr_t>{0, 1, 2}), outer_seen);
     EXPECT_EQ(nullptr, v->iterator);
 
-    /* Freeing with an iteration open is allowed. */
+    /* At the end, next gives NULL without advancing; a later append is
+     * still reached by the same iterator.  Freeing with it open is allowed. */
     vec_iter_start(v);
-    EXPECT_EQ(item(0), vec_iter_next(v));
+    for (int i = 0; i < 3; i++) vec_iter_next(v);
+    EXPECT_EQ(nullptr, vec_iter_next(v));
+    vec_append(v, item(3));
+    EXPECT_EQ(item(3), vec_iter_next(v));
     vec_free(v);
 
     /* A NULL vector iterates as empty. */
@@ -172,24 +168,6 @@ TEST(Vector, NestedAndAbandonedIteration)
     EXPECT_FALSE(vec_iter_more(nullptr));
 }
 
-TEST(Vector, IterNextStopsAtTheEnd)
-{
-    vector *v = VEC_NEW();
-    vec_append(v, item(5));
-    vec_iter_start(v);
-    EXPECT_TRUE(vec_iter_more(v));
-    EXPECT_EQ(item(5), vec_iter_next(v));
-    EXPECT_FALSE(vec_iter_more(v));
-    EXPECT_EQ(nullptr, vec_iter_next(v));
-    /* Appending after the end lets the same iterator continue. */
-    vec_append(v, item(6));
-    EXPECT_TRUE(vec_iter_more(v));
-    EXPECT_EQ(item(6), vec_iter_next(v));
-    EXPECT_EQ(0, vec_iter_end(v, 0));
-    EXPECT_EQ(nullptr, v->iterator);
-    vec_free(v);
-}
-
 TEST(Vector, CopyAndAppendAll)
 {
     EXPECT_EQ(nullptr, VEC_COPY(nullptr));
@@ -197,12 +175,9 @@ TEST(Vector, CopyAndAppendAll)
     vector *v = VEC_NEW_SIZED(4);
     for (uintptr_t i = 0; i < 5; i++) vec_append(v, item(i));
     vector *c = VEC_COPY(v);
-    EXPECT_EQ(5u, c->count);
     EXPECT_EQ(8u, c->capacity);
     EXPECT_EQ(4u, c->initial);
-    EXPECT_NE(v->data, c->data);
     EXPECT_EQ(ids_of(v), ids_of(c));
-    EXPECT_EQ(nullptr, c->iterator);
     vec_set(c, item(9), 0);
     EXPECT_EQ(item(0), vec_get(v, 0)); /* shallow copy, separate slots */
 
@@ -215,7 +190,6 @@ TEST(Vector, CopyAndAppendAll)
 
     EXPECT_EQ(5u, vec_append_all(ec, v));
     EXPECT_EQ((std::vector<uintptr_t>{1, 0, 1, 2, 3, 4}), ids_of(ec));
-    EXPECT_EQ(nullptr, v->iterator);
 
     /* Appending a vector to itself doubles it once. */
     EXPECT_EQ(6u, vec_append_all(ec, ec));
@@ -245,35 +219,13 @@ TEST(Vector, CopyIsTrackedOnlyWhenItsSourceIs)
     EXPECT_EQ(nullptr, VEC_NEW()->record);
 }
 
-static int by_id(const void *a, const void *b)
-{
-    uintptr_t x = item_id(*(void *const *)a), y = item_id(*(void *const *)b);
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
-TEST(Vector, SortOrdersSlots)
-{
-    vector *v = VEC_NEW();
-    vec_sort(v, by_id); /* empty: no data, nothing to do */
-    for (uintptr_t i : {5, 3, 9, 1, 3, 0, 7}) vec_append(v, item(i));
-    vec_sort(v, by_id);
-    EXPECT_EQ((std::vector<uintptr_t>{0, 1, 3, 3, 5, 7, 9}), ids_of(v));
-    vec_free(v);
-}
-
 TEST(VectorDeathTest, MisuseFailsTheAssertion)
 {
     vector *v = VEC_NEW();
     vec_append(v, item(1));
     EXPECT_DEATH(vec_iter_more(v), "vector\\.cpp:[0-9]+.*Assertion `p->iterator != NULL' failed");
-    EXPECT_DEATH(vec_iter_next(v), "Assertion `p->iterator != NULL' failed");
-    EXPECT_DEATH(vec_iter_end(v, 0), "Assertion `p->iterator != NULL' failed");
     EXPECT_DEATH(vec_append(nullptr, item(1)), "vector\\.cpp:[0-9]+.*Assertion `p != NULL' failed");
-    EXPECT_DEATH(vec_get(nullptr, 0), "Assertion `p != NULL' failed");
-    EXPECT_DEATH(vec_set(nullptr, item(1), 0), "Assertion `p != NULL' failed");
-    EXPECT_DEATH(vec_insert(nullptr, item(1), 0), "Assertion `p != NULL' failed");
     EXPECT_DEATH(vec_append_all(v, nullptr), "Assertion `n != NULL' failed");
-    EXPECT_DEATH(vec_append_all(nullptr, v), "Assertion `p != NULL' failed");
     EXPECT_DEATH(vec_iter_end(nullptr, 1), "Assertion `more == 0' failed");
     EXPECT_DEATH(VEC_NEW_SIZED(0), "Assertion `initial != 0' failed");
     vec_free(v);
