@@ -131,7 +131,11 @@ int main(int argc, char **argv)
     }
     if (const char *sig = getenv("KVQ_TB_KILL_PARENT")) kill(getppid(), atoi(sig));
     if (const char *ms = getenv("KVQ_TB_SLEEP_MS")) usleep((useconds_t)atoi(ms) * 1000);
-    if (const char *sig = getenv("KVQ_TB_SIGNAL")) raise(atoi(sig));
+    if (const char *sig = getenv("KVQ_TB_SIGNAL")) {
+        /* The default action, even where a sanitizer has taken the signal over. */
+        signal(atoi(sig), SIG_DFL);
+        raise(atoi(sig));
+    }
     const char *status = getenv("KVQ_TB_EXIT");
     return status ? atoi(status) : 0;
 }
