@@ -1,152 +1,397 @@
 /*
- * Issuing alerts: line forms, filtering, counting, "%m", truncation and the
- * debug echo in-process; fatal exits, the error limit and alert_once through
- * alert_probe child processes, which also show the exit status.
+ * test_alert.cpp - diagnostics: issuing alerts, warning-as-error control,
+ * message files and the embedded catalogue's data (a missing or doubled
+ * number, a row typed wrongly, a reworded text, a broken printf format).
+ * What lasts a whole process (the catalogue loaded by the first alert,
+ * recorded options, fatal exits, the message-file search) runs in alert_probe
+ * children.
  */
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <functional>
-#include <string>
-#include <vector>
+#include <map>
+#include <regex>
 
 #include "alert.h"
-#include "kvdebug.h"
 #include "msgcat.h"
 #include "test_util.h"
+#include "vector.h"
+#include "werror.h"
 
-/* What `fn` writes to standard error (test_msgcat.cpp uses it too). */
-std::string capture_stderr(const std::function<void()> &fn)
+static const std::string BUILTIN = MSGCAT_BUILTIN_NAME;
+static const std::string NO_TEXT = "An error, warning or message was generated, but no description is available";
+static const std::string BAD_ID = "(1606) w[no-]error option has been passed an invalid or missing message identifier\n";
+
+static std::string stderr_of(const std::function<void()> &fn)
 {
-    fflush(stderr);
-    FILE *sink = tmpfile();
-    int saved = dup(2);
-    dup2(fileno(sink), 2);
+    testing::internal::CaptureStderr();
     fn();
-    fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text(16384, '\0');
-    rewind(sink);
-    text.resize(fread(&text[0], 1, text.size(), sink));
-    fclose(sink);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
-static void vprint(const char *fmt, ...)
+/* Runs alert_probe (or a copy at `prog`) with `actions`: its standard output,
+ * standard error and exit status. */
+static std::string probe(std::vector<std::string> actions, const std::string &cwd = "", std::string prog = "")
+{
+    actions.insert(actions.begin(), prog.empty() ? tu_helper("alert_probe") : prog);
+    tu_result r = tu_run(actions, {}, cwd);
+    return r.out + r.err + "[exit " + std::to_string(r.status) + "]";
+}
+
+static std::string malformed(unsigned line, const std::string &file)
+{
+    return "Malformed error information on line " + std::to_string(line) + ", in file " + file + "\n\n";
+}
+
+static int vprint(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
     alert_vprint(fmt, ap);
     va_end(ap);
+    return 1;
 }
 
-static tu_result probe(std::vector<std::string> actions)
+/* ---- issuing alerts ----------------------------------------------------------- */
+
+TEST(Alert, LineFormsFilteringCountingAndExpansion)
 {
-    actions.insert(actions.begin(), tu_helper("alert_probe"));
-    return tu_run(actions);
+    std::string text600(600, 'a'), huge(9000, 'b');
+    /* raise                                                    returns  line written */
+    const struct { std::function<int()> raise; int ret; std::string line; } cases[] = {
+        {[] { return alert(ALERT_EXIT_STATUS, 3); }, 1, "(908) exit status = 3\n"},
+        {[] { return alert(ALERT_ASSERT_WARNING, "x", "a.c", 12); }, 1, "(1501) assertion failure: x (a.c:12)  (warning)\n"},
+        {[] { return alert(3000); }, 1, "(3000) " + NO_TEXT + "\n"},
+        {[] { return alert_typed(3, "M", "line %u\n", 4u); }, 1, "line 4\n\n"},
+        {[] { return alert_typed(7, "5", "level five"); }, 1, "(7) level five (warning)\n"},
+        {[] { return alert_typed(7, "-1", "below"); }, 0, ""},
+        {[] { return alert_typed(8, "E", "typed %s", "error"); }, 1, "(8) typed error\n"},
+        {[] { return errno = ENOENT, alert_typed(9, "M", "open: %m; 100%%m; %d%%", 5); }, 1,
+         "open: " + std::string(strerror(ENOENT)) + "; 100%m; 5%\n"},
+        {[] { return errno = 0, alert_typed(9, "M", "open: %m."); }, 1, "open: .\n"},
+        {[&] { return alert_typed(12, "0", "%s", text600.c_str()); }, 1, "(12) " + text600.substr(95) + " (warning)\n"},
+        {[&] { return alert_typed(12, "M", "%s", text600.c_str()); }, 1, text600.substr(90) + "\n"},
+        {[&] { return vprint("%s", huge.c_str()); }, 1, huge.substr(810) + "\n"},
+    };
+    for (const auto &c : cases) {
+        int ret = -1;
+        EXPECT_EQ(c.line, stderr_of([&] { ret = c.raise(); }));
+        EXPECT_EQ(c.ret, ret) << c.line;
+    }
+    EXPECT_EQ(3u, alert_error_count()) << "908, 3000 and the typed error count";
 }
 
-TEST(Alert, LineFormsFilteringAndCounting)
+TEST(Alert, FatalAlertsErrorLimitAndOnce)
 {
-    uint32_t errors = alert_error_count();
-    int ret = -1;
-    EXPECT_EQ(capture_stderr([&] { ret = alert(ALERT_EXIT_STATUS, 3); }), "(908) exit status = 3\n");
-    EXPECT_EQ(ret, 1);
-    /* 1501's text ends in a blank: two blanks before "(warning)". */
-    EXPECT_EQ(capture_stderr([] { alert(ALERT_ASSERT_WARNING, "x > 0", "a.c", 12); }),
-              "(1501) assertion failure: x > 0 (a.c:12)  (warning)\n");
-    EXPECT_EQ(capture_stderr([] { alert(3000); }),
-              "(3000) An error, warning or message was generated, but no description is available\n");
-    EXPECT_EQ(capture_stderr([] { alert_typed(3, "M", "Malformed error information on line %u, in file %s\n", 4u, "f"); }),
-              "Malformed error information on line 4, in file f\n\n");
-    EXPECT_EQ(capture_stderr([] { alert_typed(7, "5", "level five"); }), "(7) level five (warning)\n");
-    EXPECT_EQ(capture_stderr([&] { ret = alert_typed(7, "-1", "below"); }), "");
-    EXPECT_EQ(ret, 0);
-    EXPECT_EQ(capture_stderr([] { alert_typed(8, "E", "typed %s", "error"); }), "(8) typed error\n");
-    EXPECT_EQ(alert_error_count(), errors + 3) << "908, 3000 and the typed error count";
+    std::vector<std::string> errors = {"hook", "alert:1501:sw:sf.c:i1"};
+    std::string statuses, rets, warning = "(1501) assertion failure: w (f.c:1) ";
+    for (int i = 1; i <= 22; i++) errors.push_back("alert:908:i" + std::to_string(i));
+    for (int i = 1; i <= 20; i++) statuses += "(908) exit status = " + std::to_string(i) + "\n", rets += "ret 1\n";
+    std::vector<std::string> promoted = errors;
+    promoted.insert(promoted.begin() + 1, "-Werror");
+    const std::string limit = "too many errors (21)\ncleanup(1)\n[exit 1]";
+    const std::string denied = "(141) can't open error file \"/x/y\": " + std::string(strerror(ENOENT)) + "\n[exit 1]";
+    /* actions                                                  output, errors, exit status */
+    const struct { std::vector<std::string> actions; std::string want; } cases[] = {
+        {{"hook", "alert:2082", "alert:908:i1"}, "(2082) can't create temporary file\ncleanup(1)\n[exit 1]"},
+        {{"hook", "typed:5:M:note", "typed:6:F:boom", "typed:7:M:no"}, "ret 1\nnote\n(6) boom\ncleanup(1)\n[exit 1]"},
+        {{"errno:0", "alert:141:sdebug-out:sk.out"}, "(141) can't open debug-out file \"k.out\": \n[exit 1]"},
+        {errors, "ret 1\n" + rets + warning + " (warning)\n" + statuses + limit},
+        /* Promoted warnings print in the error form and count against the limit. */
+        {promoted, rets + warning + "\n" + statuses.substr(0, statuses.rfind("(908)")) + limit},
+        {{"once:908:i3", "once:908:i4", "alert:908:i5", "once:908:i6"},
+         "ret 1\nret 0\nret 1\nret 0\n(908) exit status = 3\n(908) exit status = 5\n[exit 0]"},
+        /* Loading the catalogue touches the file system; "%m" still tells the errno of the raise. */
+        {{"errno:2", "once:141:serror:s/x/y"}, denied},
+        {{"errno:2", "alert:141:serror:s/x/y"}, denied},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.want, probe(c.actions)) << c.actions[1];
 }
 
-TEST(Alert, PercentMAndTruncation)
-{
-    EXPECT_EQ(capture_stderr([] {
-                  errno = EACCES;
-                  alert_typed(9, "M", "open: %m; 100%%m; %d%%", 5);
-              }),
-              "open: " + std::string(strerror(EACCES)) + "; 100%m; 5%\n");
-    EXPECT_EQ(capture_stderr([] {
-                  errno = 0;
-                  alert_typed(9, "M", "open: %m.");
-              }),
-              "open: .\n");
+/* ---- warning-as-error control -------------------------------------------------- */
 
-    std::string long_text(600, 'a');
-    EXPECT_EQ(capture_stderr([&] { alert_typed(12, "0", "%s", long_text.c_str()); }),
-              "(12) " + std::string(505, 'a') + " (warning)\n");
-    EXPECT_EQ(capture_stderr([&] { alert_typed(12, "M", "%s", long_text.c_str()); }),
-              std::string(510, 'a') + "\n");
-    std::string huge(9000, 'b');
-    EXPECT_EQ(capture_stderr([&] { vprint("%s", huge.c_str()); }), std::string(8190, 'b') + "\n");
+TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
+{
+    for (const char *yes : {"-Werror", "--Werror", "-werror=all", "--Wno-error=1501", "-WNO-ERROR", "-Werror=x=y"})
+        EXPECT_TRUE(werr_isOption(yes)) << yes;
+    for (const char *no : {"Werror", "-Werror5", "-Wno-errors", "-Wno-error-x", "-W", "", "+Werror", (const char *)nullptr})
+        EXPECT_FALSE(werr_isOption(no)) << (no ? no : "NULL");
+
+    /* options, in order                                    answers for 1501 and 1502 */
+    const struct { std::vector<std::string> options; std::string want; } cases[] = {
+        {{}, "1501 warning\n1502 warning\n"},
+        {{"-Werror"}, "1501 error\n1502 error\n"},
+        {{"-Werror", "-Wno-error=1501"}, "1501 warning\n1502 error\n"},
+        {{"-Wno-error=1501", "-Werror"}, "1501 warning\n1502 error\n"},
+        {{"-Werror=1501", "-Wno-error=1501"}, "1501 warning\n1502 warning\n"},
+        {{"-Wno-error=1501", "-Werror=1501"}, "1501 error\n1502 warning\n"},
+        {{"-Werror=1501", "-Wno-error"}, "1501 error\n1502 warning\n"},
+        {{"-Werror=all", "-Wno-error=all"}, "1501 warning\n1502 warning\n"},
+        {{"--WERROR=ALL", "-Wno-error=1502", "-Werror=1502"}, "1501 error\n1502 error\n"},
+        /* Leading digits count; identifiers reading as 0 or as no number a
+         * set can hold are ignored quietly; an empty one raises 1606. */
+        {{"-WERROR=12abc", "-Werror=abc", "-Werror=0", "-Werror=-1", "-Werror=99999999999999999999",
+          "-Werror= 1502", "promotes:12", "promotes:0"}, "12 error\n0 warning\n1501 warning\n1502 error\n"},
+        {{"-Werror=", "-Wno-error="}, "1501 warning\n1502 warning\n" + BAD_ID + BAD_ID},
+        /* Strict calls also report trailing characters and refuse 0. */
+        {{"strict:-Werror=12abc", "strict:-Werror=0", "strict:-Werror=abc", "strict:-Werror=", "strict:-Werror=7",
+          "strict:-Werror", "promotes:12"},
+         "pass\ndrop\ndrop\ndrop\npass\npass\n12 error\n1501 error\n1502 error\n" + BAD_ID + BAD_ID + BAD_ID + BAD_ID},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> actions = c.options;
+        actions.insert(actions.end(), {"promotes:1501", "promotes:1502"});
+        EXPECT_EQ(c.want + "[exit 0]", probe(actions)) << testing::PrintToString(c.options);
+    }
 }
 
-TEST(Alert, AlertsFlagEchoesLinesIntoTheDebugTrace)
+/* ---- message files ------------------------------------------------------------ */
+
+static std::vector<std::string> strings_of(vector *v)
 {
-    gFile = tmpfile();
-    gDebugFlags = DB_FLAG_ALERTS;
-    EXPECT_EQ(capture_stderr([] { alert(ALERT_EXIT_STATUS, 7); }), "(908) exit status = 7\n");
-    gDebugFlags = 0;
-    capture_stderr([] { alert_typed(5, "M", "not echoed"); });
-    std::string echoed(65536, '\0');
-    rewind(gFile);
-    echoed.resize(fread(&echoed[0], 1, echoed.size(), gFile));
-    fclose(gFile);
-    gFile = nullptr;
-    EXPECT_NE(echoed.find("ALERT> (908) exit status = 7\n"), std::string::npos) << echoed;
-    EXPECT_EQ(echoed.find("not echoed"), std::string::npos);
+    return std::vector<std::string>((const char **)v->data, (const char **)v->data + v->count);
 }
 
-TEST(Alert, FatalAlertsRunCleanupAndExitWithStatus1)
+TEST(MsgCat, FindsVersionsAndRanksMessageFiles)
 {
-    tu_result r = probe({"hook", "alert:2082", "alert:908:i1"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "(2082) can't create temporary file\ncleanup(1)\n");
-    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(!strcmp(lang_code(7), "de") && !strcmp(lang_code(12), "fr") && !strcmp(lang_code(255), "en"));
+    EXPECT_EQ(MSGCAT_VERSION, getMsgFileVersion(MSGCAT_BUILTIN_NAME));
+    EXPECT_EQ(0u, getMsgFileVersion("/opt/9/en_msgs.txt")) << "only the base name counts";
+    EXPECT_EQ(12u, getMsgFileVersion("12.7_en.msgs"));
+    std::string dir = tu_mkdtemp("kvq-find");
+    for (const char *name : {"2024_en.msgs", "en_msgs.txt", "_en.msgs", "EN_MSGS.TXT", "x_EN.msgs", "a_en.msgs.bak",
+                             "fr_msgs.txt", "xen_msgs.txt"})
+        tu_write(dir + "/" + name, "");
+    vector *found = VEC_NEW();
+    EXPECT_EQ(3u, findMsgFiles(dir.c_str(), 255, found));
+    std::vector<std::string> names = strings_of(found);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{dir + "/2024_en.msgs", dir + "/_en.msgs", dir + "/en_msgs.txt"}), names);
+    EXPECT_EQ(1u, findMsgFiles(dir.c_str(), 12, found) + findMsgFiles((dir + "/no").c_str(), 255, found));
+    vec_free(found);
+    tu_rmtree(dir);
 
-    r = probe({"hook", "typed:5:M:note", "typed:6:F:boom", "typed:7:M:never"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "note\n(6) boom\ncleanup(1)\n");
-
-    r = probe({"errno:0", "alert:141:sdebug-out:sk.out"});
-    EXPECT_EQ(r.status, 1) << "no hook: the process still ends";
-    EXPECT_EQ(r.err, "(141) can't open debug-out file \"k.out\": \n");
+    /* Outside an installation: higher version first, then descending bytes,
+     * which puts the built-in name ahead of a path of equal version. */
+    const std::vector<std::string> ranked = {"/e/20250101000000_en.msgs", "/d/20250101000000_en.msgs", BUILTIN,
+                                             "/d/20240725155939_en.msgs", "/d/en_msgs.txt"};
+    vector *v = VEC_NEW();
+    for (int i : {4, 2, 3, 1, 0}) vec_append(v, ranked[i].c_str());
+    vec_sort(v, edf_rank);
+    EXPECT_EQ(ranked, strings_of(v));
+    vec_free(v);
 }
 
-TEST(Alert, TwentyFirstErrorStopsTheRun)
+/* "number: type level text" for each number looked up. */
+static std::string describe(const std::vector<uint32_t> &numbers)
 {
-    std::vector<std::string> actions = {"hook", "alert:1501:sw:sf.c:i1"};
-    std::string expected = "(1501) assertion failure: w (f.c:1)  (warning)\n";
-    for (int i = 1; i <= 22; i++) actions.push_back("alert:908:i" + std::to_string(i));
-    for (int i = 1; i <= 20; i++) expected += "(908) exit status = " + std::to_string(i) + "\n";
-    tu_result r = probe(actions);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, expected + "too many errors (21)\ncleanup(1)\n");
+    std::string out;
+    for (uint32_t n : numbers) {
+        alert_entry *e = alert_lookup(n);
+        out += std::to_string(n) + ": " + std::to_string(e->type) + " " + std::to_string(e->level) + " " + e->text + "\n";
+        free(e);
+    }
+    return out;
 }
 
-TEST(Alert, OnceRaisesEachNumberOnceAndErrnoSurvivesTheFirstLoad)
+TEST(MsgCat, FileLinesReplaceEmbeddedEntries)
 {
-    tu_result r = probe({"once:908:i3", "once:908:i4", "alert:908:i5", "once:908:i6"});
-    EXPECT_EQ(r.out, "ret 1\nret 0\nret 1\nret 0\n");
-    EXPECT_EQ(r.err, "(908) exit status = 3\n(908) exit status = 5\n");
+    alert_init(); /* so that the alert below does not load the catalogue again */
+    const std::vector<uint32_t> unchanged = {141, 900, 2000, 2001, 2007};
+    std::string embedded = describe(unchanged);
+    std::string dir = tu_mkdtemp("kvq-edf"), file = dir + "/29990101000000_en.msgs";
+    tu_write(file, "# comment\n"                            /* 1 */
+                   "908 M the back end said %d\n"           /* 2: another type, same argument */
+                   "3000 E beyond the catalogue\n"          /* 3: ignored */
+                   "10000 E highest number\n"               /* 4: ignored */
+                   "10001 E too high\n"                     /* 5 */
+                   "-1 E negative\n"                        /* 6 */
+                   "2082 -2 low\n"                          /* 7 */
+                   "917 07 seven\n"                         /* 8 */
+                   "1606 X strange type\n"                  /* 9: reported, kept */
+                   "\n"                                     /* 10 */
+                   "   \t \n"                               /* 11 */
+                   "2000\n"                                 /* 12 */
+                   "2001 E\n"                               /* 13 */
+                   "2002 M   three blanks\n"                /* 14 */
+                   "\t2003\te\tcrlf\r\n"                    /* 15 */
+                   "2004 F first\n"                         /* 16 */
+                   "2004 f second\n"                        /* 17 */
+                   "900 E exec %d\n"                        /* 18: %d where %s is passed */
+                   "141 F open %s %n\n"                     /* 19 */
+                   "2005 E " + std::string(300, 'a') + "\n" /* 20, its rest 21 */
+                   "2006 m last\n"                          /* 22 */
+                   "2007 E ");                              /* 23: no text */
+    vector *catalogue = nullptr;
+    std::string reports = stderr_of([&] { catalogue = load_edf(file.c_str()); }), expected;
+    ASSERT_NE(nullptr, catalogue);
+    for (unsigned line : {5, 6, 9, 10, 11, 12, 13, 18, 19, 21, 23}) expected += malformed(line, file);
+    EXPECT_EQ(expected, reports);
+    EXPECT_EQ("908: 2 0 the back end said %d\n3000: 3 0 " + NO_TEXT + "\n2082: 4 -2 low\n917: 4 7 seven\n"
+              "1606: 0 0 strange type\n2002: 2 0   three blanks\n2003: 3 0 crlf\n2004: 1 0 second\n"
+              "2005: 3 0 " + std::string(248, 'a') + "\n2006: 2 0 last\n",
+              describe({908, 3000, 2082, 917, 1606, 2002, 2003, 2004, 2005, 2006}));
+    EXPECT_EQ(embedded, describe(unchanged));
+    /* An unrecognised type prints in the warning form and never counts. */
+    EXPECT_EQ("(1606) strange type (warning)\n", stderr_of([] { alert(1606); }));
+    EXPECT_EQ(0u, alert_error_count());
+    EXPECT_EQ(nullptr, load_edf((dir + "/missing_en.msgs").c_str()));
+    tu_rmtree(dir);
+}
 
-    /* Loading the catalogue touches the file system; "%m" must still
-     * describe the errno of the raise. */
-    for (const char *how : {"once", "alert"}) {
-        r = probe({"errno:13", std::string(how) + ":141:serror:s/x/y"});
-        EXPECT_EQ(r.status, 1) << how;
-        EXPECT_EQ(r.err, "(141) can't open error file \"/x/y\": " + std::string(strerror(EACCES)) + "\n") << how;
+TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
+{
+    /* An installation R/kvq/1.0/tor/{bin,dat} with a probe in bin, another
+     * probe in R/tools/bin outside it, and a working directory. */
+    char *real = realpath(tu_mkdtemp("kvq-msginst").c_str(), nullptr);
+    std::string root = real, ver = root + "/kvq/1.0", dat = ver + "/tor/dat", work = root + "/work";
+    std::string inst = ver + "/tor/bin/alert_probe", tools = root + "/tools/bin/alert_probe", top = dat + "/29990101000000_en.msgs";
+    free(real);
+    for (const std::string &d : {dat, ver + "/tor/bin", work, root + "/tools/bin"}) tu_mkdirs(d);
+    tu_copy(tu_helper("alert_probe"), inst, true);
+    tu_copy(tu_helper("alert_probe"), tools, true);
+    tu_write(work + "/29990101000000_en.msgs", "2082 -1 low level note\n");
+
+    /* A run raising no numbered alert never reads the (broken) file. */
+    tu_write(top, "10001 E broken\n");
+    EXPECT_EQ("ret 1\nret 1\nhi\n(6) typed\n[exit 0]", probe({"-Werror=5", "typed:5:M:hi", "typed:6:E:typed"}, work, inst));
+    EXPECT_EQ("ret 1\n" + malformed(1, top) + "(908) exit status = 3\n[exit 0]", probe({"alert:908:i3"}, work, inst));
+    /* A listed file that cannot be opened leaves the run without a catalogue. */
+    unlink(top.c_str());
+    ASSERT_EQ(0, symlink("/nonexistent/file", top.c_str()));
+    EXPECT_EQ("ret 1\n(2082) " + NO_TEXT + "\n[exit 0]", probe({"alert:2082"}, work, inst));
+    unlink(top.c_str());
+
+    /* An equal version inside the version directory beats the built-in name
+     * and keeps its own type; of two such names the second compared wins. */
+    tu_write(dat + "/20240725155939_en.msgs", "908 M installed status %d\n");
+    EXPECT_EQ(dat + "/20240725155939_en.msgs\nret 1\ninstalled status 3\n[exit 0]", probe({"msgfile", "alert:908:i3"}, work, inst));
+    std::string a = ver + "/a/20240725155939_en.msgs", b = ver + "/b/20240725155939_en.msgs";
+    EXPECT_EQ("1\n-1\n1\n1\n[exit 0]", probe({"rank:" + BUILTIN + ":" + a, "rank:" + a + ":" + BUILTIN,
+                                              "rank:" + a + ":" + b, "rank:" + b + ":" + a}, work, inst));
+    /* A legacy file stops the search but never wins. */
+    unlink((dat + "/20240725155939_en.msgs").c_str());
+    tu_write(dat + "/en_msgs.txt", "908 E legacy %d\n");
+    EXPECT_EQ(BUILTIN + "\nret 1\n(908) exit status = 3\n[exit 0]", probe({"msgfile", "alert:908:i3"}, work, inst));
+
+    /* Outside an installation: the program's parent/dat, then the current
+     * directory, whose file makes 2082 a dropped warning unless promoted. */
+    EXPECT_EQ("ret 0\nret 1\n(2082) low level note\n[exit 0]", probe({"alert:2082", "-Werror=2082", "alert:2082"}, work, tools));
+    tu_mkdirs(root + "/tools/dat");
+    tu_write(root + "/tools/dat/25000101000000_en.msgs", "");
+    EXPECT_EQ(root + "/tools/dat/25000101000000_en.msgs\n[exit 0]", probe({"msgfile"}, work, tools));
+    unlink((root + "/tools/dat/25000101000000_en.msgs").c_str());
+    EXPECT_EQ(BUILTIN + "\n[exit 0]", probe({"msgfile"}, ver, tools));
+    tu_rmtree(root);
+}
+
+/* ---- the embedded catalogue: its faults are data faults ---------------------------- */
+
+TEST(Catalogue, TextReadsCleanlyIntoTheListedNumbers)
+{
+    /* Plain lines: '#' comments first, then one row per line in ascending
+     * order, each short enough for the 255-character pieces of a file. */
+    std::string all(msgcat_embedded_text, msgcat_embedded_size), problems;
+    EXPECT_TRUE(strlen(msgcat_embedded_text) == msgcat_embedded_size && all.back() == '\n');
+    static const std::regex row_form("[0-9]+ +([FEM]|-?[0-9]) [^\r]+");
+    int rows = 0, last = -1;
+    for (size_t start = 0, end; start < all.size(); start = end + 1) {
+        end = std::min(all.find('\n', start), all.size());
+        std::string line = all.substr(start, end - start);
+        if (line[0] == '#' && rows == 0) continue;
+        if (!std::regex_match(line, row_form) || atoi(line.c_str()) <= last ||
+            line.size() > 250)
+            problems += line + "\n";
+        last = atoi(line.c_str());
+        rows++;
+    }
+    EXPECT_EQ("", problems);
+    EXPECT_EQ(1367, rows);
+
+    testing::internal::CaptureStderr();
+    vector *cat = load_edf(MSGCAT_BUILTIN_NAME);
+    EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "no malformed line";
+    ASSERT_NE(nullptr, cat);
+    static const char ranges[] =
+        "1-5, 100-135, 137-141, 144, 146-153, 155-159, 161-177, 179-234, 236-249, 251-303, 306-340, 343-350, "
+        "352-376, 378-384, 387-395, 397-398, 400, 402-410, 412-425, 427-432, 434-456, 459-461, 463-495, 497-516, "
+        "520-526, 528-529, 593-596, 599-614, 616, 618-627, 629-671, 673-674, 677-718, 720-724, 726-755, 757-769, "
+        "772-774, 776-777, 779-788, 790-830, 832-836, 838-878, 880-884, 889-897, 899-900, 902, 904-908, 911-915, "
+        "917-920, 922-931, 934-942, 944-945, 947-958, 960, 962-976, 978-996, 1000, 1003-1007, 1009-1022, "
+        "1024-1062, 1064, 1081-1082, 1085-1091, 1094-1098, 1104, 1109, 1118-1119, 1121, 1137-1139, 1141-1148, "
+        "1150-1166, 1168-1265, 1267-1530, 1600-1602, 1604-1607, 2000-2102, 2200-2216";
+    std::vector<uint32_t> expected, numbers;
+    for (const char *p = ranges; *p != '\0';) {
+        char *end;
+        long first = strtol(p, &end, 10);
+        long last_of_range = *end == '-' ? strtol(end + 1, &end, 10) : first;
+        for (long n = first; n <= last_of_range; n++) expected.push_back((uint32_t)n);
+        p = end + strspn(end, ", ");
+    }
+    for (uint32_t n = 0; n < vec_size(cat); n++) {
+        const alert_entry *e = (const alert_entry *)vec_get(cat, n);
+        if (e) numbers.push_back(e->number == n ? n : UINT32_MAX);
+    }
+    EXPECT_EQ(1367u, expected.size());
+    EXPECT_EQ(expected, numbers);
+}
+
+TEST(Catalogue, TypeMixRequiredRowsAndDistinctSafeTexts)
+{
+    vector *cat = load_edf(MSGCAT_BUILTIN_NAME);
+    std::map<uint32_t, int> types;
+    std::map<int, int> levels;
+    std::map<std::string, uint32_t> first_with;
+    static const std::regex conversion("%(%|-?[0-9]*(s|d|u|x|c|m|ld|lu|lx))");
+    for (uint32_t n = 0; n < vec_size(cat); n++) {
+        const alert_entry *e = (const alert_entry *)vec_get(cat, n);
+        if (!e) continue;
+        types[e->type]++;
+        if (e->type == ALERT_WARNING) levels[e->level]++;
+        /* The assertion rows share one text on purpose; nothing else may. */
+        auto seen = first_with.emplace(e->text, n);
+        EXPECT_TRUE(seen.second || (n >= 1502 && n <= 1503 && seen.first->second == 1501))
+            << n << " repeats the text of " << seen.first->second;
+        /* Only conversions an alert's arguments fill: a stray '%' would read
+         * an argument that was never passed. */
+        EXPECT_EQ(std::string::npos, std::regex_replace(e->text, conversion, "").find('%')) << n << ": " << e->text;
+    }
+    EXPECT_EQ((std::map<uint32_t, int>{{ALERT_FATAL, 274}, {ALERT_MESSAGE, 57}, {ALERT_ERROR, 666}, {ALERT_WARNING, 370}}),
+              types);
+    std::string used;
+    for (const auto &l : levels) used += std::to_string(l.first) + " ";
+    EXPECT_EQ("-9 -5 -4 -3 -2 -1 0 1 2 3 4 5 6 7 8 9 ", used);
+    EXPECT_EQ(228, levels[0]);
+
+    /* number  type (warnings: "W" and the level)  text */
+    static const struct { uint32_t number; const char *type, *text; } rows[] = {
+        {1, "M", "too many errors (%u)"},
+        {3, "M", "malformed error information on line * in file *"},
+        {141, "F", "can't open %s file \"%s\": %m"},
+        {296, "F", "out of memory"},
+        {900, "F", "exec failed: %s"},
+        {908, "E", "exit status = %d"},
+        {917, "E", "argument too long"},
+        {1234, "M", " * %s"},
+        {1443, "F", "unknown --EXT sub-option \"%s\""},
+        {1444, "F", "respecified C extension from \"%s\" to \"%s\" "},
+        {1501, "W0", "assertion failure: %s (%s:%d) "},
+        {1502, "E", "assertion failure: %s (%s:%d) "},
+        {1503, "F", "assertion failure: %s (%s:%d) "},
+        {1606, "E", "w[no-]error option has been passed an invalid or missing message identifier"},
+        {2082, "F", "can't create temporary file"},
+        {2083, "F", "command file \"%s\" includes itself"},
+        {2084, "F", "command files nested more than %u levels deep at \"%s\""},
+        {2209, "W9", nullptr},
+    };
+    static const char *const TYPE_NAMES[] = {"?", "F", "M", "E", "W"};
+    for (const auto &row : rows) {
+        const alert_entry *e = (const alert_entry *)vec_get(cat, row.number);
+        ASSERT_NE(nullptr, e) << row.number;
+        std::string type = TYPE_NAMES[e->type] + (e->type == ALERT_WARNING ? std::to_string(e->level) : "");
+        EXPECT_EQ(std::string(row.type) + " " + (row.text ? row.text : e->text), type + " " + e->text) << row.number;
     }
 }

@@ -1,95 +1,167 @@
 /*
- * alert_probe - runs diagnostics actions in a fresh process, one per
- * argument, for state that lasts a whole process (the catalogue loaded by the
- * first alert, warning-as-error options, fatal exits).
- *   -W...              werr_parseOption(arg, lenient)
- *   strict:OPT         werr_parseOption(OPT, strict); prints "pass" or "drop"
- *   promotes:N         prints "N error" or "N warning"
- *   msgfile            prints msg_filename(255)
- *   rank:A:B           prints the sign of edf_rank(A, B)
- *   hook               exit hook writing "cleanup(STATUS)" to standard error
- *   errno:N            errno set just before each later alert
- *   alert:N[:ARG...]   alert(N, ARG...), ARG "i<int>" or "s<text>"; prints "ret R"
- *   once:N[:ARG...]    the same through alert_once
- *   typed:N:TYPE:TEXT  alert_typed(N, TYPE, "%s", TEXT); prints "ret R"
+ * alert_probe - the child process of the common tests.  Each argument is one
+ * action, "verb:word:word..." (see ACTIONS; an argument starting with '-' is
+ * a warning-as-error option), run in order in a fresh process: the state
+ * under test lasts a whole process (the catalogue loaded by the first alert,
+ * recorded options, fatal exits, the discovered installation, the temporary
+ * directory).  Tests also copy it into installation-shaped trees.
+ *
+ * With PROBE_OCCUPY=N and PROBE_LINK=TARGET the first N temporary-directory
+ * candidates are taken by a symbolic link to TARGET just before their mkdir,
+ * as another user of a shared directory might do.
  */
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "alert.h"
+#include "kvdebug.h"
+#include "kvinstdir.h"
 #include "msgcat.h"
+#include "registry.h"
 #include "werror.h"
 
-static int probe_errno;
+static int probe_errno, temp_attempts;
 
-static void cleanup_hook(int status)
+/* Stands in for the C library's mkdir in this program, so that a candidate
+ * can be occupied between the name's choice and its creation. */
+extern "C" int mkdir(const char *path, mode_t mode) noexcept
 {
-    fprintf(stderr, "cleanup(%d)\n", status);
+    const char *leaf = strrchr(path, '/');
+    const char *occupy = getenv("PROBE_OCCUPY"), *target = getenv("PROBE_LINK");
+    if (strncmp(leaf ? leaf + 1 : path, "kv", 2) == 0 && ++temp_attempts <= (occupy ? atoi(occupy) : 0) &&
+        target && symlink(target, path) != 0)
+        perror("symlink");
+    return (int)syscall(SYS_mkdirat, AT_FDCWD, path, mode);
 }
 
-/* Raises parts[1] with the arguments parts[2...] in the patterns the tests
- * use: none, i, s, ss, ssi. */
-static int raise_with(int (*raise)(uint32_t, ...), const std::vector<std::string> &parts)
+typedef std::vector<std::string> words;
+
+static int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
+static const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
+
+static void show(const std::string &key, const char *value) { printf("%s=%s\n", key.c_str(), value ? value : "(none)"); }
+
+/* What the installation layer finds, NULL shown as "(none)"; path kinds are
+ * shown by number. */
+static void report(const words &)
 {
-    uint32_t number = (uint32_t)atoi(parts[1].c_str());
+    char *program = os_program_path();
+    show("prog", program);
+    free(program);
+    printf("found=%d\n", set_kvinstall_paths() ? 1 : 0);
+    const char *dirs[] = {kvinstdir(KVINSTDIR_ROOT), kvinstdir(KVINSTDIR_VER), kvinstdir(KVINSTDIR_TOR_AS),
+                          kvinstdir(7), kvinstdir(KVINSTDIR_LAST), reg_instdir(REG_C_INCLUDE)};
+    for (const char *dir : dirs) show("dir", dir);
+    for (const char *lib : {"c90", "c99"}) {
+        reg_set_c_stdlib(lib);
+        for (int kind : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) show(std::to_string(kind), reg_instdir(kind));
+    }
+    show("torc", reg_mkpath(REG_BIN, "torc"));
+    show("absolute", reg_mkpath(REG_BIN, "/opt/other/torc"));
+}
+
+static void make_temp(const words &w)
+{
+    char *path = os_temp_name(strcmp(arg_str(w, 1), "-") == 0 ? NULL : arg_str(w, 1));
+    FILE *f = path ? fopen(path, "w") : NULL;
+    if (path && (!f || fputs("content\n", f) < 0 || fclose(f) != 0)) perror(path);
+    puts(path ? path : "NULL");
+    free(path);
+}
+
+static void temp_info(const words &)
+{
+    struct stat st;
+    if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o ", (unsigned)(st.st_mode & 0777));
+    printf("attempts=%d\n", temp_attempts);
+}
+
+static void spawn_term(const words &)
+{
+    char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
+    char *args[] = {sh, opt, script, NULL};
+    os_spawn("/bin/sh", args);
+    puts("parent-survived");
+}
+
+/* Raises w[1] with the arguments w[2...] in the patterns the tests use:
+ * none, i, s, ss, ssi; prints "ret R". */
+static void raise_with(int (*raise)(uint32_t, ...), const words &w)
+{
+    uint32_t number = (uint32_t)arg_int(w, 1);
     std::string pattern;
     const char *s[3] = {};
     int n[3] = {};
-    for (size_t i = 2; i < parts.size() && i < 5; i++) {
-        pattern += parts[i][0];
-        s[i - 2] = parts[i].c_str() + 1;
+    for (size_t i = 2; i < w.size() && i < 5; i++) {
+        pattern += w[i][0];
+        s[i - 2] = w[i].c_str() + 1;
         n[i - 2] = atoi(s[i - 2]);
     }
     errno = probe_errno;
-    if (pattern == "i") return raise(number, n[0]);
-    if (pattern == "s") return raise(number, s[0]);
-    if (pattern == "ss") return raise(number, s[0], s[1]);
-    if (pattern == "ssi") return raise(number, s[0], s[1], n[2]);
-    return raise(number);
+    int ret = pattern == "i"     ? raise(number, n[0])
+              : pattern == "s"   ? raise(number, s[0])
+              : pattern == "ss"  ? raise(number, s[0], s[1])
+              : pattern == "ssi" ? raise(number, s[0], s[1], n[2])
+                                 : raise(number);
+    printf("ret %d\n", ret);
 }
+
+/* verb         what it does with the words of the action */
+static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[] = {
+    {"strict",     [](const words &w) { puts(werr_parseOption(arg_str(w, 1), false) ? "pass" : "drop"); }},
+    {"promotes",   [](const words &w) { printf("%d %s\n", arg_int(w, 1), werr_promotes(arg_int(w, 1)) ? "error" : "warning"); }},
+    {"msgfile",    [](const words &) { puts(msg_filename(255)); }},
+    {"hook",       [](const words &) { alert_set_exit_hook([](int status) { fprintf(stderr, "cleanup(%d)\n", status); }); }},
+    {"errno",      [](const words &w) { probe_errno = arg_int(w, 1); }},
+    {"alert",      [](const words &w) { raise_with(alert, w); }},
+    {"once",       [](const words &w) { raise_with(alert_once, w); }},
+    {"typed",      [](const words &w) {
+         errno = probe_errno;
+         printf("ret %d\n", alert_typed(arg_int(w, 1), arg_str(w, 2), "%s", arg_str(w, 3)));
+     }},
+    {"rank",       [](const words &w) {
+         const char *a = arg_str(w, 1), *b = arg_str(w, 2);
+         int rank = edf_rank(&a, &b);
+         printf("%d\n", (rank > 0) - (rank < 0));
+     }},
+    {"inst",       report},
+    {"found",      [](const words &) { printf("found=%d\n", set_kvinstall_paths() ? 1 : 0); }},
+    {"mkdir",      [](const words &w) { if (os_make_dirs(arg_str(w, 1)) != 0) perror(arg_str(w, 1)); }},
+    {"kind",       [](const words &w) { gAssertLevel = DB_ASSERT_FATAL, show("kind", kvinstdir(arg_int(w, 1))); }},
+    {"temp",       make_temp},
+    {"tempinfo",   temp_info},
+    {"exit",       [](const words &w) { exit(arg_int(w, 1)); }},
+    {"raise",      [](const words &w) { raise(arg_int(w, 1)); }},
+    {"ignore",     [](const words &w) { signal(arg_int(w, 1), SIG_IGN); }},
+    {"spawn-term", spawn_term},
+};
 
 int main(int argc, char **argv)
 {
+    os_set_argv0(argv[0]);
     for (int i = 1; i < argc; i++) {
-        std::vector<std::string> parts;
+        words w;
         std::string rest = argv[i];
-        for (size_t at; (at = rest.find(':')) != std::string::npos; rest.erase(0, at + 1)) {
-            parts.push_back(rest.substr(0, at));
-        }
-        parts.push_back(rest);
-        const std::string &verb = parts[0];
-        int ret = -1;
+        for (size_t at; (at = rest.find(':')) != std::string::npos; rest.erase(0, at + 1)) w.push_back(rest.substr(0, at));
+        w.push_back(rest);
+        const auto *action = std::find_if(std::begin(ACTIONS), std::end(ACTIONS), [&](const auto &a) { return w[0] == a.verb; });
         if (argv[i][0] == '-') {
             werr_parseOption(argv[i], true);
-        } else if (verb == "strict") {
-            printf("%s\n", werr_parseOption(parts[1].c_str(), false) ? "pass" : "drop");
-        } else if (verb == "promotes") {
-            printf("%s %s\n", parts[1].c_str(), werr_promotes((uint32_t)atoi(parts[1].c_str())) ? "error" : "warning");
-        } else if (verb == "msgfile") {
-            printf("%s\n", msg_filename(255));
-        } else if (verb == "rank") {
-            const char *a = parts[1].c_str(), *b = parts[2].c_str();
-            int rank = edf_rank(&a, &b);
-            printf("%d\n", (rank > 0) - (rank < 0));
-        } else if (verb == "hook") {
-            alert_set_exit_hook(cleanup_hook);
-        } else if (verb == "errno") {
-            probe_errno = atoi(parts[1].c_str());
-        } else if (verb == "alert" || verb == "once") {
-            fflush(stdout);
-            ret = raise_with(verb == "alert" ? alert : alert_once, parts);
-        } else if (verb == "typed") {
-            fflush(stdout);
-            errno = probe_errno;
-            ret = alert_typed((uint32_t)atoi(parts[1].c_str()), parts[2].c_str(), "%s", parts[3].c_str());
+        } else if (action != std::end(ACTIONS)) {
+            action->run(w);
         } else {
             fprintf(stderr, "alert_probe: unknown action %s\n", argv[i]);
             return 99;
         }
-        if (ret != -1) printf("ret %d\n", ret);
         fflush(stdout);
     }
     return 0;

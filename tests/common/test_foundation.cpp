@@ -1,0 +1,520 @@
+/*
+ * test_foundation.cpp - the foundation library: tracked vector, hash table,
+ * their master-list dumps, skip list and sets, tally table, free-object cache,
+ * allocation, the fixed-order sort and the string cache.  Each TEST runs in
+ * its own process under CTest, so tracking and the master lists start empty.
+ */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <regex>
+
+#include "alloc.h"
+#include "freecache.h"
+#include "kvdebug.h"
+#include "numset.h"
+#include "skiplist.h"
+#include "stringcache.h"
+#include "tally_table.h"
+#include "vector.h"
+
+/* Item n is the pointer 16 * (n + 1); ids() lists a vector's item numbers. */
+static void *item(uintptr_t n) { return (void *)(n * 16 + 16); }
+
+static std::string ids(vector *v)
+{
+    std::string out;
+    for (uint32_t i = 0; i < vec_size(v); i++) out += std::to_string(((uintptr_t)vec_get(v, i) - 16) / 16) + " ";
+    return out;
+}
+
+static vector *vec_of(uintptr_t n, vector *v = VEC_NEW())
+{
+    for (uintptr_t i = 0; i < n; i++) vec_append(v, item(i));
+    return v;
+}
+
+/* ---- tracked vector ------------------------------------------------------- */
+
+TEST(Vector, GrowthSetInsertAndCopy)
+{
+    vector *v = VEC_NEW(), *set = VEC_NEW(), *full = vec_of(10), *s = vec_of(12, VEC_NEW_SIZED(3));
+    EXPECT_EQ(nullptr, v->data);
+    std::string growth; /* "count:capacity" at each growth */
+    for (uint32_t i = 0, cap = 0; i < 41; i++) {
+        vec_append(v, item(i));
+        if (v->capacity != cap) growth += std::to_string(i + 1) + ":" + std::to_string(cap = v->capacity) + " ";
+    }
+    EXPECT_EQ("1:10 11:20 21:40 41:80 ", growth);
+    vec_set(set, item(7), 25);
+    EXPECT_TRUE(set->capacity == 40 && vec_size(set) == 26 && vec_get(set, 25) == item(7));
+    EXPECT_EQ(std::vector<void *>(25, nullptr), std::vector<void *>(set->data, set->data + 25));
+    EXPECT_TRUE(!vec_get(set, 26) && !vec_get(set, UINT32_MAX) && vec_size(nullptr) == 0);
+    vec_set(s, item(99), 4); /* a full vector grows even on an overwrite */
+    EXPECT_TRUE(s->capacity == 24 && vec_size(s) == 12);
+    vec_set(s, item(98), 48); /* an index equal to a capacity step needs the next */
+    EXPECT_EQ(96u, s->capacity);
+    EXPECT_EQ(5u, vec_insert(full, item(42), 5));
+    EXPECT_EQ(11u, vec_insert(full, item(43), 100)); /* clamped to the count */
+    EXPECT_EQ(0u, vec_insert(full, item(44), 0));
+    EXPECT_EQ("44 0 1 2 3 4 42 5 6 7 8 9 43 ", ids(full));
+    EXPECT_EQ(20u, full->capacity);
+
+    vector *c = VEC_COPY(s), *fresh = VEC_NEW(), *ec = VEC_COPY(fresh);
+    EXPECT_TRUE(c->capacity == 96 && c->initial == 3 && ids(c) == ids(s) && !VEC_COPY(nullptr));
+    vec_set(c, item(9), 0);
+    EXPECT_EQ(item(0), vec_get(s, 0)) << "separate slots";
+    vec_append(ec, item(1)); /* copied before any growth: grows normally */
+    EXPECT_EQ(10u, ec->capacity);
+    EXPECT_EQ(1u, vec_append_all(ec, vec_of(1, fresh)));
+    EXPECT_EQ(2u, vec_append_all(ec, ec)); /* to itself: doubles once */
+    EXPECT_EQ("1 0 1 0 ", ids(ec));
+    for (vector *x : {v, set, s, full, c, fresh, ec, (vector *)nullptr}) vec_free(x);
+}
+
+TEST(Vector, StackedIterationAndTracking)
+{
+    /* Inserting before or at a live iterator's position moves it on; an item
+     * inserted behind it is still visited. */
+    vector *v = vec_of(4), *three = vec_of(3), *none = nullptr;
+    std::string seen;
+    void *it, *inner;
+    vec_for_each(v, it) {
+        seen += std::to_string(((uintptr_t)it - 16) / 16) + " ";
+        if (it == item(1)) vec_insert(v, item(10), 0), vec_insert(v, item(11), 3), vec_insert(v, item(12), 10);
+    }
+    EXPECT_EQ("0 1 2 3 12 ", seen);
+    EXPECT_EQ("10 0 1 11 2 3 12 ", ids(v));
+    /* Nested loops keep their own places; leaving the inner one through
+     * vec_iter_end(v, 0) lets the outer one resume. */
+    seen = "";
+    vec_for_each(three, it) {
+        vec_for_each(three, inner) {
+            seen += std::to_string(((uintptr_t)it - 16) / 16) + std::to_string(((uintptr_t)inner - 16) / 16) + " ";
+            if (it == item(1) && inner == item(0)) {
+                vec_iter_end(three, 0);
+                break;
+            }
+        }
+    }
+    EXPECT_EQ("00 01 02 10 20 21 22 ", seen);
+    EXPECT_TRUE(v->iterator == nullptr && three->iterator == nullptr);
+    vec_iter_start(three); /* exhausted: NULL, yet a later append is reached */
+    for (int i = 0; i < 4; i++) vec_iter_next(three);
+    vec_append(three, item(3));
+    EXPECT_EQ(item(3), vec_iter_next(three));
+    vec_free(three); /* with the iterator still open */
+    vec_for_each(none, it) ADD_FAILURE();
+
+    /* A copy is tracked exactly when its source is, whatever the switch. */
+    vec_set_tracking(true);
+    vector *tracked = VEC_NEW(), *copy_untracked = VEC_COPY(v);
+    vec_set_tracking(false);
+    vector *copy_tracked = VEC_COPY(tracked), *late = VEC_NEW();
+    EXPECT_TRUE(tracked->record && !copy_untracked->record && !late->record);
+    EXPECT_TRUE(copy_tracked->record && copy_tracked->record != tracked->record);
+    for (vector *x : {v, tracked, copy_untracked, copy_tracked, late}) vec_free(x);
+}
+
+/* ---- master lists and the trace ----------------------------------------- */
+
+/* What `write` puts into the debug-out file, "%p" renderings as "PTR". */
+template <typename F> static std::string traced(F write)
+{
+    FILE *f = tmpfile(), *saved = gFile;
+    gFile = f;
+    write();
+    gFile = saved;
+    std::string text(1 << 16, '\0');
+    rewind(f);
+    text.resize(fread(&text[0], 1, text.size(), f));
+    fclose(f);
+    return std::regex_replace(text, std::regex("0x[0-9a-f]+|\\(nil\\)"), "PTR");
+}
+
+static std::string pad(size_t n) { return std::string(n, ' '); }
+
+TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
+{
+    EXPECT_EQ("", traced(vec_master_list_dump)); /* tracking never started */
+    vector *untracked = VEC_NEW();
+    vec_set_tracking(true);
+    static const char ALPHA[] = "alpha.c", BETA[] = "beta.c", GAMMA[] = "gamma.c"; /* sites by pointer */
+    vector *a = vec_of(12, vec_new(ALPHA, 10)); /* 12/20 */
+    vec_of(3, vec_new(ALPHA, 10));              /* 3/10 */
+    vec_of(1, vec_new_sized(4, BETA, 5));       /* 1/4 */
+    vec_free(vec_of(11, vec_new(BETA, 6)));     /* dead, 11/20 */
+    vec_copy(a, GAMMA, 1);                      /* 12/20, ties with a up to the file */
+    vec_copy(vec_of(30, untracked), GAMMA, 2);
+    /* Sites in reverse order of first appearance in the sorted list, where
+     * the dead vector of beta.c:6 comes first (smaller max_count). */
+    EXPECT_EQ("# Living Vector Master List:\n"
+              "# ptr    file:line    max_count/capacity    alive\n"
+              "# PTR    alpha.c:10    12/20    Y\n"
+              "# PTR    gamma.c:1    12/20    Y\n"
+              "# PTR    alpha.c:10    3/10    Y\n"
+              "# PTR    beta.c:5    1/4    Y\n"
+              "# Vector Master List Summary:\n"
+              "#" + pad(66) + "Living" + pad(14) + "Dead" + pad(16) + "Total\n"
+              "#" + pad(32) + "file:line" + pad(25) + "vectors/capacity    vectors/capacity    vectors/capacity\n"
+              "# " + pad(29) + "beta.c:5    " + pad(24) + "1/4    0/0    1/4\n"
+              "# " + pad(28) + "gamma.c:1    " + pad(24) + "1/20    0/0    1/20\n"
+              "# " + pad(28) + "alpha.c:10   " + pad(24) + "2/30    0/0    2/30\n"
+              "# " + pad(29) + "beta.c:6    " + pad(24) + "0/0    1/20    1/20\n"
+              "# " + pad(22) + "Total Summary:0    " + pad(24) + "4/54    1/20    5/74\n",
+              traced(vec_master_list_dump));
+}
+
+TEST(MasterList, HashDumpAndClashLines)
+{
+    str_save("warm"); /* the trace's own string cache stays untracked */
+    hash_table *early = HASH_NEW(1, nullptr, nullptr);
+    hash_set_tracking(true);
+    hash_table *one = hash_new(1, nullptr, nullptr, "one.c", 1), *four = hash_new(1, nullptr, hash_strcmp, "four.c", 4);
+    hash_table *two = hash_new(8, hash_string, hash_strcmp, "two.c", 2), *three = hash_new(4, hash_string, nullptr, "three.c", 3);
+    int k[4];
+    /* One bucket: each key passes all before it.  Untracked tables and keys
+     * already present write no line. */
+    EXPECT_EQ("caller.c:41" + pad(9) + "> HASH @ one.c:1 (2/1) clashed 1 times inserting (PTR,PTR)\n"
+              "caller.c:42" + pad(9) + "> HASH @ one.c:1 (3/1) clashed 2 times inserting (PTR,PTR)\n",
+              traced([&] {
+                  for (int i = 0; i < 2; i++) hash_insert(early, &k[i], nullptr, "caller.c", 30);
+                  for (int i = 0; i < 4; i++) hash_insert(one, &k[i % 3], &k[3], "caller.c", 40 + i);
+              }));
+    /* hash_string % 8: "a" 6, "b" 7; % 4: "a" 2, "b" 3, "e" 2. */
+    for (const char *key : {"a", "b", "a"}) hash_insert(two, key, nullptr, "t.c", 2);
+    for (const char *key : {"a", "b", "e"}) hash_insert(three, key, nullptr, "t.c", 3);
+    for (const char *key : {"k1", "k2", "k3", "k4"}) hash_insert(four, key, nullptr, "t.c", 4);
+    EXPECT_EQ("# Hash Table Master List:\n"
+              "# ptr    file:line    max_util/capacity    max_usage/capacity    clashes    voidcmp"
+              "    voidhash    alive\n"
+              "# PTR    four.c:4    1/1    4/1    6    n    Y    Y\n"
+              "# PTR    one.c:1    1/1    3/1    3    Y    Y    Y\n"
+              "# PTR    three.c:3    2/4    3/4    1    Y    n    Y\n"
+              "# PTR    two.c:2    2/8    2/8    0    n    n    Y\n",
+              traced(hash_master_list_dump));
+}
+
+/* ---- hash table ------------------------------------------------------------ */
+
+TEST(Hash, StringHashesAndInsertLookup)
+{
+    /* text   hash: bytes >= 0x80 add their signed value */
+    const struct { const char *s; uint32_t want; } cases[] = {
+        {"", 5381}, {"a", 177670}, {"ab", 177670u * 33 + 98}, {"\x80", 5381u * 33 - 128},
+        {"\xff" "a", (5381u * 33 - 1) * 33 + 97},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.want, hash_string(c.s)) << c.s;
+    EXPECT_EQ(hash_string("mixed-1_z\xc0\xff"), hash_string_nocase("MiXeD-1_Z\xc0\xff"));
+
+    hash_table *h = HASH_NEW(7, hash_string, hash_strcmp), *byid = HASH_NEW(7, nullptr, nullptr);
+    hash_table *nc = HASH_NEW(13, hash_string_nocase, hash_stricmp), *two = HASH_NEW(2, nullptr, nullptr);
+    char key1[] = "name", key2[] = "NAME";
+    int v1, v2;
+    EXPECT_EQ(1, HASH_INSERT(h, key1, &v1));
+    EXPECT_EQ(0, HASH_INSERT(h, "name", &v2)); /* never replaces */
+    EXPECT_TRUE(h->count == 1 && hash_lookup(h, "name") == &v1 && !hash_lookup(h, key2));
+    EXPECT_EQ(1, HASH_INSERT(h, "nothing", nullptr)); /* a NULL value: absent to lookup only */
+    EXPECT_TRUE(hash_haskey(h, "nothing") && !hash_lookup(h, "nothing") && !hash_haskey(h, "other"));
+    EXPECT_EQ(2, HASH_INSERT(byid, key1, &v1) + HASH_INSERT(byid, "name", &v2));
+    EXPECT_TRUE(hash_lookup(byid, key1) == &v1 && !hash_haskey(byid, key2));
+    EXPECT_EQ(1, HASH_INSERT(nc, key1, &v1));
+    EXPECT_EQ(0, HASH_INSERT(nc, key2, &v2));
+    EXPECT_EQ(&v1, hash_lookup(nc, "Name"));
+    for (uintptr_t key = 1; key <= 5; key++) HASH_INSERT(two, (void *)key, (void *)(key * 10));
+    vector *keys = hash_keys(two); /* voidhash: odd keys in bucket 1 */
+    EXPECT_EQ((std::vector<void *>{(void *)2, (void *)4, (void *)1, (void *)3, (void *)5}),
+              std::vector<void *>(keys->data, keys->data + keys->count));
+    EXPECT_EQ((void *)30, hash_lookup(two, (void *)3));
+    vec_free(keys);
+}
+
+/* ---- skip list and sets ------------------------------------------------------- */
+
+/* Checks every level of a list: ascending by key code, then by the compare
+ * function; each node linked on exactly its own levels, none above the list
+ * level or the cap; level 0 holds `count` nodes.  Returns the keys in order. */
+static std::vector<uintptr_t> check_list(const sl_list *l)
+{
+    std::vector<uintptr_t> keys;
+    uint32_t list_level = l->head->level;
+    EXPECT_LE(list_level, SL_MAX_LEVEL);
+    for (uint32_t i = 0; i < list_level; i++) {
+        for (const sl_node *prev = nullptr, *n = l->head->forward[i]; n; prev = n, n = n->forward[i]) {
+            EXPECT_TRUE(n->level > i && n->level <= list_level && n->code == l->key_fn(n->key));
+            EXPECT_TRUE(!prev || prev->code < n->code || (prev->code == n->code && l->cmp_fn(prev->key, n->key) < 0))
+                << "level " << i << " out of order at key " << n->key;
+            if (i == 0) keys.push_back(n->key);
+        }
+    }
+    EXPECT_EQ(keys.size(), l->count);
+    return keys;
+}
+
+TEST(SkipList, OrderLevelsLookupAndDelete)
+{
+    /* Key code key % 7, then descending key. */
+    sl_list *l = sl_new([](uintptr_t key) { return (uint32_t)(key % 7); },
+                        [](uintptr_t a, uintptr_t b) { return (int32_t)(a < b ? 1 : a > b ? -1 : 0); });
+    for (uintptr_t k = 1; k <= 200; k++) EXPECT_EQ(1, sl_insert(l, (k * 37) % 211, k));
+    std::vector<uintptr_t> keys = check_list(l);
+    EXPECT_TRUE(keys.size() == 200 && keys.front() == 210 && keys.back() == 6);
+    for (uintptr_t k = 1; k <= 200; k++) EXPECT_EQ(k, sl_lookup(l, (k * 37) % 211));
+    EXPECT_TRUE(sl_lookup(l, 500) == 0 && sl_insert(l, 37, 999) == 0 && sl_lookup(l, 37) == 1);
+
+    /* The list level rises by at most one per insertion; each further level
+     * holds about a quarter of the nodes below it; it never goes down. */
+    sl_list *d = sl_new(nullptr, nullptr);
+    const uint32_t n = 100000;
+    uint32_t at_least[3] = {0, 0, 0}, level = 0;
+    for (uint32_t k = 0; k < n; k++, level = d->head->level) {
+        uintptr_t key = (uintptr_t)k * 2654435761u % 1000003u + 1;
+        ASSERT_TRUE(sl_insert(d, key, key + 5000) == 1 && (k == 0 || d->head->level <= level + 1)) << k;
+    }
+    keys = check_list(d);
+    for (const sl_node *x = d->head->forward[0]; x != nullptr; x = x->forward[0])
+        for (uint32_t i = 0; i < 3 && x->level > i; i++) at_least[i]++;
+    EXPECT_NEAR(at_least[1], n / 4.0, n / 40.0);
+    EXPECT_NEAR(at_least[2], n / 16.0, n / 80.0);
+    for (size_t i = 0; i < n; i += 2) ASSERT_EQ(keys[i] + 5000, sl_delete(d, keys[i]));
+    EXPECT_EQ(0u, sl_delete(d, keys[0]));
+    std::vector<uintptr_t> odd = check_list(d);
+    EXPECT_TRUE(odd.size() == n / 2 && odd[0] == keys[1] && odd.back() == keys[n - 1]);
+    for (size_t i = 1; i < n; i += 2) ASSERT_EQ(keys[i] + 5000, sl_delete(d, keys[i]));
+    EXPECT_TRUE(d->count == 0 && d->head->level == level);
+    EXPECT_EQ(2, sl_insert(d, 4, 44) + sl_insert(d, 3, 33));
+    EXPECT_TRUE(check_list(d) == (std::vector<uintptr_t>{3, 4}) && sl_lookup(d, 4) == 44);
+}
+
+TEST(NumberSet, AddRemoveContainsUpToTheLargestNumber)
+{
+    numset *s = numset_new();
+    EXPECT_TRUE(!numset_contains(s, 0) && numset_remove(s, 1501) == 0 && s->list == nullptr);
+    EXPECT_EQ(1u, numset_add(s, 1501));
+    EXPECT_EQ(1502u, numset_add(s, 1501)) << "a second add finds the stored n + 1";
+    EXPECT_EQ(1u, numset_add(s, 0));
+    EXPECT_TRUE(numset_contains(s, 1501) && numset_contains(s, 0) && !numset_contains(s, 1500));
+    EXPECT_EQ(1, numset_remove(s, 1501) - numset_remove(s, 77));
+    EXPECT_FALSE(numset_contains(s, 1501) || numset_contains(numset_new(), 0));
+    /* 2^32 - 1 is stored as 2^32, whose key code is 0 like the wrapped
+     * 18446744073709551615 + 1: the query must answer before the set does. */
+    EXPECT_TRUE(numset_canContain(18446744073709551614u) && !numset_canContain(18446744073709551615u));
+    numset_add(s, 0xFFFFFFFFu);
+    EXPECT_FALSE(numset_contains(s, 18446744073709551615u));
+}
+
+/* ---- tally table, free-object cache, allocation ------------------------------------ */
+
+/* Adds each key and notes the top list after it as "key=count ...|". */
+static std::string tally_steps(tally_table *t, std::vector<const char *> keys)
+{
+    std::string out;
+    for (const char *key : keys) {
+        tally_add(t, key);
+        for (uint32_t i = 0; i < vec_size(t->top); i++) {
+            const tally_entry *te = (const tally_entry *)vec_get(t->top, i);
+            out += (const char *)te->key + ("=" + std::to_string(te->count)) + (i + 1 < vec_size(t->top) ? " " : "|");
+        }
+    }
+    return out;
+}
+
+TEST(Tally, TopListKeepsTheHighestCounts)
+{
+    tally_table *t = tally_new(13, 1, hash_string, hash_strcmp), *three = tally_new(7, 3, hash_string, hash_strcmp);
+    const char *a = "a", *b = "b", *c = "c", *d = "d";
+    char other_a[] = "a"; /* another pointer counts apart */
+    EXPECT_EQ("a=1|a=1|a=1|b=2|b=2|a=3|", tally_steps(t, {a, b, other_a, b, a, a})) << "only a higher count enters";
+    EXPECT_EQ(4u, tally_add(t, a));
+    EXPECT_TRUE(((tally_entry *)hash_lookup(t->table, a))->in_top && !((tally_entry *)hash_lookup(t->table, b))->in_top);
+    /* Equal counts order by key; an entry displacing the last is not re-sorted. */
+    EXPECT_EQ("c=1|b=1 c=1|a=1 b=1 c=1|c=2 a=1 b=1|c=2 a=1 b=1|c=2 a=1 d=2|d=3 c=2 a=1|",
+              tally_steps(three, {c, b, a, c, d, d, d}));
+}
+
+TEST(Alloc, GrowZeroFillsFormatCutsAndFreeCacheReuses)
+{
+    free(memset(malloc(4000), 0xcd, 4000)); /* dirty memory for the heap to hand out again */
+    char *g = (char *)memset(alloc_grow(nullptr, 0, 16), 'x', 16);
+    g = (char *)alloc_grow(g, 16, 4000);
+    EXPECT_EQ(std::string(16, 'x') + std::string(3984, '\0'), std::string(g, 4000));
+    free(g);
+    free(alloc_zeroed(0));
+    std::string exact(4095, 'a');
+    for (const std::string &text : {exact, exact + "b", std::string(100000, 'a')}) {
+        testing::internal::CaptureStderr();
+        char *s = alloc_format("%s", text.c_str());
+        EXPECT_EQ(text == exact ? "" : "buffer overflow in vsnprintf", testing::internal::GetCapturedStderr());
+        EXPECT_EQ(exact, s);
+        free(s);
+    }
+
+    fc_cache *fc = fc_new(24, 2);
+    char *x = (char *)memset(fc_get(fc), 'x', 24), *y = (char *)memset(fc_get(fc), 'y', 24), *z = (char *)fc_get(fc);
+    EXPECT_EQ(1u, fc_put(fc, x));
+    EXPECT_EQ(2u, fc_put(fc, y));
+    EXPECT_EQ(0u, fc_put(fc, z)); /* list full: released */
+    EXPECT_TRUE(fc_get(fc) == y && fc_get(fc) == x && !fc_get(nullptr)) << "last in, first out";
+    EXPECT_EQ(std::string(48, '\0'), std::string(x, 24) + std::string(y, 24));
+    free(x);
+    free(y);
+}
+
+/* ---- os_qsort -------------------------------------------------------------------- */
+
+static int int_order(const void *a, const void *b)
+{
+    int x = *(const int *)a, y = *(const int *)b;
+    return x < y ? -1 : x > y;
+}
+
+TEST(Qsort, EqualElementsEndInTheFixedOrderAndAnyInputSorts)
+{
+    /* {key, id} pairs   ids after sorting: equal keys in the fixed order of work */
+    const struct { std::vector<std::pair<int, int>> in; const char *ids; } cases[] = {
+        {{{5, 0}, {5, 1}}, "10"}, {{{5, 0}, {5, 1}, {5, 2}}, "210"}, {{{2, 0}, {2, 1}, {3, 2}}, "102"},
+        {{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}}, "34201"},
+    };
+    for (auto c : cases) {
+        os_qsort(c.in.data(), c.in.size(), sizeof c.in[0], int_order);
+        std::string ids;
+        for (const auto &k : c.in) ids += std::to_string(k.second);
+        EXPECT_EQ(c.ids, ids);
+    }
+    os_qsort(nullptr, 1, sizeof(int), int_order);
+    std::mt19937 rng(12345);
+    for (size_t n : {2u, 7u, 1000u, 20000u}) {
+        for (unsigned range : {2u, 50u, 1u << 30}) {
+            std::vector<int> v(n);
+            for (int &x : v) x = (int)(rng() % range);
+            std::vector<int> want = v;
+            std::sort(want.begin(), want.end());
+            os_qsort(v.data(), n, sizeof(int), int_order);
+            EXPECT_EQ(want, v) << "n=" << n << " range=" << range;
+        }
+    }
+}
+
+/* ---- string cache ------------------------------------------------------------------ */
+
+TEST(StringCache, EqualTextsShareOnePointer)
+{
+    char a[] = "interned text", b[] = "interned text";
+    const char *sa = str_save(a);
+    EXPECT_TRUE(sa != a && sa == str_save(b));
+    a[0] = 'X';
+    EXPECT_STREQ("interned text", sa) << "the cache holds its own copy";
+    uint32_t entries = str_cache_table()->count;
+    EXPECT_EQ(sa, str_nsave("interned text and more", 13));
+    EXPECT_EQ(sa, str_format("%s %s", "interned", "text"));
+    EXPECT_EQ(entries, str_cache_table()->count) << "a repeated text adds no entry";
+    EXPECT_EQ(str_save("short"), str_nsave("short", 100));
+    EXPECT_TRUE(!str_save(nullptr) && !str_nsave(nullptr, 3) && !str_basename(nullptr));
+
+    /* A NULL or empty side hands back the other argument itself. */
+    char own[] = "not cached";
+    for (const char *got : {str_concat(nullptr, own), str_concat(own, nullptr), str_path_join(nullptr, own),
+                            str_path_join("", own), str_path_join(own, nullptr), str_path_join(own, "")})
+        EXPECT_EQ(own, got);
+}
+
+TEST(StringCache, BuildersGiveCachedResults)
+{
+    std::string big(300000, 'y'), fmt(5000, 'f');
+    /* result                                         expected text */
+    const struct { const char *got; std::string want; } cases[] = {
+        {str_concat("ab", "cd"),                          "abcd"},
+        {str_path_join("dir", "name"),                    "dir/name"},
+        {str_path_join("dir/", "/name"),                  "dir/name"},
+        {str_path_join("dir\\", "\\name"),                "dir\\/\\name"},
+        {str_strip_ext("dir.d/file"),                     "dir.d/file"},
+        {str_strip_ext("dir/x.tar.gz"),                   "dir/x.tar"},
+        {str_strip_ext("dir.d\\file"),                    "dir"},
+        {str_basename("a\\b/c"),                          "c"},
+        {str_basename("a/b\\c:d"),                        "b\\c:d"},
+        {str_basename("dir/"),                            ""},
+        {str_escape("say \"hi\"", "\"", '\\'),            "say \\\"hi\\\""},
+        {str_escape("a\\\"b", "\"", 0),                   "a\\\\\"b"},
+        {str_escape("\\x\\'", "\\'", '\\'),               "\\\\x\\\\'"},
+        {str_escape("^\"a b", " \"^", '^'),               "^^\"a^ b"},
+        {str_escape("plain", "\"'", '\\'),                "plain"},
+        {str_lower("MiXeD 123_Z\xC4\xE4"),                "mixed 123_z\xC4\xE4"},
+        {str_upper("MiXeD 123_a\xC4\xE4"),                "MIXED 123_A\xC4\xE4"},
+        {str_translate("abc", "aa", "xy"),                "ybc"},
+        {str_translate("abc", "abc", "X"),                "Xbc"},
+        {str_quote("a \"b\"", '"'),                       "\"a \"b\"\""},
+        {str_format("%d:%s:%d", 7, big.c_str(), 9),       "7:" + big + ":9"},
+        {str_format("%u-%s", 42u, "z"),                   "42-z"},
+        {str_format("%s%s", fmt.c_str(), "!"),            fmt + "!"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.want, c.got);
+        EXPECT_EQ(str_save(c.want.c_str()), c.got) << "not cached: " << c.want.substr(0, 40);
+    }
+
+    /* str_split: the non-empty runs between delimiters, each cached. */
+    vector *v = str_split(" ,a,,b , c ,", ", ");
+    EXPECT_TRUE(vec_size(v) == 3 && vec_get(v, 0) == str_save("a") && vec_get(v, 2) == str_save("c"));
+    vec_free(v);
+    for (const char *empty : {"", ",, ,"}) {
+        v = str_split(empty, ", ");
+        EXPECT_EQ(0u, vec_size(v)) << empty;
+        vec_free(v);
+    }
+
+    EXPECT_TRUE(str_starts_with_nocase("--CHIP=18f", "--chip=") && !str_starts_with("--CHIP=18f", "--chip="));
+    EXPECT_TRUE(str_starts_with("x", "") && str_ends_with("x", "") && str_ends_with("a.c", ".c"));
+    EXPECT_FALSE(str_starts_with("ab", "abc") || str_ends_with(".c", "file.c"));
+    EXPECT_FALSE(str_starts_with(nullptr, "") || str_starts_with_nocase("a", nullptr) ||
+                 str_ends_with(nullptr, "") || str_ends_with("x", nullptr));
+}
+
+TEST(StringCache, ReadLineJoinsPiecesAndReadsCrLfAsLf)
+{
+    std::string varied, huge(3000000, 'H'), inner = std::string(600, 'i') + "\r" + std::string(1500, 'j');
+    for (int i = 0; i < 3000; i++) varied += (char)('a' + i % 26);
+    /* Lines are read in pieces of at most 1023 bytes: a lone CR ending a
+     * piece ends the line, one inside a piece is an ordinary byte, and a CR
+     * in the last place of a piece still joins the LF after it. */
+    const struct { std::string in, line; } lines[] = {
+        /* in the file                                   read as */
+        {varied + "\n",                                  varied + "\n"},
+        {huge + "\n",                                    huge + "\n"},
+        {std::string(1022, 'p') + "\n",                  std::string(1022, 'p') + "\n"},
+        {std::string(1023, 'f') + "\n",                  std::string(1023, 'f') + "\n"},
+        {std::string(1022, 'c') + "\r\n",               std::string(1022, 'c') + "\n"},
+        {"a\r\n",                                       "a\n"},
+        {std::string(1022, 'x') + "\r",                  std::string(1022, 'x') + "\r"},
+        {"rest\n",                                       "rest\n"},
+        {inner + "\r\n",                                inner + "\n"},
+        {"last",                                         "last"},
+    };
+    FILE *f = tmpfile();
+    for (const auto &l : lines) fwrite(l.in.data(), 1, l.in.size(), f);
+    rewind(f);
+    for (const auto &l : lines) {
+        const char *line = str_read_line(f);
+        ASSERT_NE(nullptr, line) << l.line.substr(0, 20);
+        EXPECT_EQ(l.line, line);
+        EXPECT_EQ(str_save(l.line.c_str()), line);
+    }
+    EXPECT_EQ(nullptr, str_read_line(f));
+    fclose(f);
+    EXPECT_TRUE(hash_haskey(str_cache_table(), varied.substr(1023, 1023).c_str())) << "pieces are cached too";
+}
+
+TEST(FoundationDeathTest, MisuseFailsTheStandardAssertion)
+{
+    vector *v = vec_of(1);
+    EXPECT_DEATH(vec_iter_more(v), "vector\\.cpp:[0-9]+.*Assertion `p->iterator != NULL' failed");
+    EXPECT_DEATH(vec_iter_next(v), "Assertion `p->iterator != NULL' failed");
+    EXPECT_DEATH(vec_append(nullptr, item(1)), "Assertion `p != NULL' failed");
+    EXPECT_DEATH(VEC_NEW_SIZED(0), "Assertion `initial != 0' failed");
+    EXPECT_DEATH(numset_add(numset_new(), 18446744073709551615u), "numset_canContain\\(n\\)");
+    EXPECT_DEATH(ptrset_contains(nullptr, 1), "sp != NULL");
+    EXPECT_DEATH(HASH_NEW(0, nullptr, nullptr), "hash\\.cpp:[0-9]+.*Assertion `size != 0' failed");
+    EXPECT_DEATH(fc_new(4, 10), "Assertion `obj_size >= sizeof \\(void\\*\\)' failed");
+    EXPECT_DEATH(os_qsort(nullptr, 2, sizeof(int), int_order), "Assertion `vbase' failed");
+    vec_free(v);
+}
