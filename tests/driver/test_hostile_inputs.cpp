@@ -208,6 +208,13 @@ TEST(HostileInputs, HostileMessageFiles)
     o = kvq(in, {"-q", "@long.txt"});
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.said, "(917) cut\n");
+
+    /* A text whose conversions do not suit the alert's arguments (a string
+     * where the program passes a number) is refused: the embedded text stays. */
+    tu_write(msgs, "908 E status %s\n");
+    o = kvq(in, {"-q"}, {"KVQ_TB_EXIT=5"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.said, "Malformed error information on line 1, in file " + msgs + "\n\n(908) exit status = 5\n");
     tu_rmtree(in.dir);
 }
 
