@@ -1,11 +1,6 @@
-/*
- * test_alert.cpp - diagnostics: issuing alerts, warning-as-error control,
- * message files and the embedded catalogue's data (a missing or doubled
- * number, a row typed wrongly, a reworded text, a broken printf format).
- * What lasts a whole process (the catalogue loaded by the first alert,
- * recorded options, fatal exits, the message-file search) runs in alert_probe
- * children.
- */
+/* test_alert.cpp - diagnostics: issuing alerts, warning-as-error control, message files and the
+ * embedded catalogue's data.  What lasts a whole process (the catalogue loaded by the first alert,
+ * recorded options, fatal exits, the message-file search) runs in alert_probe children. */
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -23,7 +18,8 @@
 
 static const std::string BUILTIN = MSGCAT_BUILTIN_NAME;
 static const std::string NO_TEXT = "An error, warning or message was generated, but no description is available";
-static const std::string BAD_ID = "(1606) w[no-]error option has been passed an invalid or missing message identifier\n";
+static const std::string BAD_ID =
+    "(1606) w[no-]error option has been passed an invalid or missing message identifier\n";
 
 static std::string stderr_of(const std::function<void()> &fn)
 {
@@ -32,8 +28,7 @@ static std::string stderr_of(const std::function<void()> &fn)
     return testing::internal::GetCapturedStderr();
 }
 
-/* Runs alert_probe (or a copy at `prog`) with `actions`: its standard output,
- * standard error and exit status. */
+/* Runs alert_probe (or a copy at `prog`) with `actions`: standard output, error, exit status. */
 static std::string probe(std::vector<std::string> actions, const std::string &cwd = "", std::string prog = "")
 {
     actions.insert(actions.begin(), prog.empty() ? tu_helper("alert_probe") : prog);
@@ -46,24 +41,14 @@ static std::string malformed(unsigned line, const std::string &file)
     return "Malformed error information on line " + std::to_string(line) + ", in file " + file + "\n\n";
 }
 
-static int vprint(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    alert_vprint(fmt, ap);
-    va_end(ap);
-    return 1;
-}
-
-/* ---- issuing alerts ----------------------------------------------------------- */
-
 TEST(Alert, LineFormsFilteringCountingAndExpansion)
 {
-    std::string text600(600, 'a'), huge(9000, 'b');
+    std::string text600(600, 'a');
     /* raise                                                    returns  line written */
     const struct { std::function<int()> raise; int ret; std::string line; } cases[] = {
         {[] { return alert(ALERT_EXIT_STATUS, 3); }, 1, "(908) exit status = 3\n"},
-        {[] { return alert(ALERT_ASSERT_WARNING, "x", "a.c", 12); }, 1, "(1501) assertion failure: x (a.c:12)  (warning)\n"},
+        {[] { return alert(ALERT_ASSERT_WARNING, "x", "a.c", 12); }, 1,
+         "(1501) assertion failure: x (a.c:12)  (warning)\n"},
         {[] { return alert(3000); }, 1, "(3000) " + NO_TEXT + "\n"},
         {[] { return alert_typed(3, "M", "line %u\n", 4u); }, 1, "line 4\n\n"},
         {[] { return alert_typed(7, "5", "level five"); }, 1, "(7) level five (warning)\n"},
@@ -74,7 +59,6 @@ TEST(Alert, LineFormsFilteringCountingAndExpansion)
         {[] { return errno = 0, alert_typed(9, "M", "open: %m."); }, 1, "open: .\n"},
         {[&] { return alert_typed(12, "0", "%s", text600.c_str()); }, 1, "(12) " + text600.substr(95) + " (warning)\n"},
         {[&] { return alert_typed(12, "M", "%s", text600.c_str()); }, 1, text600.substr(90) + "\n"},
-        {[&] { return vprint("%s", huge.c_str()); }, 1, huge.substr(810) + "\n"},
     };
     for (const auto &c : cases) {
         int ret = -1;
@@ -111,13 +95,11 @@ TEST(Alert, FatalAlertsErrorLimitAndOnce)
     for (const auto &c : cases) EXPECT_EQ(c.want, probe(c.actions)) << c.actions[1];
 }
 
-/* ---- warning-as-error control -------------------------------------------------- */
-
 TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
 {
     for (const char *yes : {"-Werror", "--Werror", "-werror=all", "--Wno-error=1501", "-WNO-ERROR", "-Werror=x=y"})
         EXPECT_TRUE(werr_isOption(yes)) << yes;
-    for (const char *no : {"Werror", "-Werror5", "-Wno-errors", "-Wno-error-x", "-W", "", "+Werror", (const char *)nullptr})
+    for (const char *no : {"Werror", "-Werror5", "-Wno-errors", "-Wno-error-x", "", "+Werror", (const char *)nullptr})
         EXPECT_FALSE(werr_isOption(no)) << (no ? no : "NULL");
 
     /* options, in order                                    answers for 1501 and 1502 */
@@ -131,8 +113,7 @@ TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
         {{"-Werror=1501", "-Wno-error"}, "1501 error\n1502 warning\n"},
         {{"-Werror=all", "-Wno-error=all"}, "1501 warning\n1502 warning\n"},
         {{"--WERROR=ALL", "-Wno-error=1502", "-Werror=1502"}, "1501 error\n1502 error\n"},
-        /* Leading digits count; identifiers reading as 0 or as no number a
-         * set can hold are ignored quietly; an empty one raises 1606. */
+        /* Leading digits count; 0 and numbers no set holds are ignored; an empty one raises 1606. */
         {{"-WERROR=12abc", "-Werror=abc", "-Werror=0", "-Werror=-1", "-Werror=99999999999999999999",
           "-Werror= 1502", "promotes:12", "promotes:0"}, "12 error\n0 warning\n1501 warning\n1502 error\n"},
         {{"-Werror=", "-Wno-error="}, "1501 warning\n1502 warning\n" + BAD_ID + BAD_ID},
@@ -148,8 +129,6 @@ TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
     }
 }
 
-/* ---- message files ------------------------------------------------------------ */
-
 static std::vector<std::string> strings_of(vector *v)
 {
     return std::vector<std::string>((const char **)v->data, (const char **)v->data + v->count);
@@ -159,8 +138,7 @@ TEST(MsgCat, FindsVersionsAndRanksMessageFiles)
 {
     EXPECT_TRUE(!strcmp(lang_code(7), "de") && !strcmp(lang_code(12), "fr") && !strcmp(lang_code(255), "en"));
     EXPECT_EQ(MSGCAT_VERSION, getMsgFileVersion(MSGCAT_BUILTIN_NAME));
-    EXPECT_EQ(0u, getMsgFileVersion("/opt/9/en_msgs.txt")) << "only the base name counts";
-    EXPECT_EQ(12u, getMsgFileVersion("12.7_en.msgs"));
+    EXPECT_TRUE(getMsgFileVersion("/opt/9/en_msgs.txt") == 0 && getMsgFileVersion("12.7_en.msgs") == 12);
     std::string dir = tu_mkdtemp("kvq-find");
     for (const char *name : {"2024_en.msgs", "en_msgs.txt", "_en.msgs", "EN_MSGS.TXT", "x_EN.msgs", "a_en.msgs.bak",
                              "fr_msgs.txt", "xen_msgs.txt"})
@@ -174,8 +152,7 @@ TEST(MsgCat, FindsVersionsAndRanksMessageFiles)
     vec_free(found);
     tu_rmtree(dir);
 
-    /* Outside an installation: higher version first, then descending bytes,
-     * which puts the built-in name ahead of a path of equal version. */
+    /* Outside an installation: higher version first, then descending bytes (built-in name first). */
     const std::vector<std::string> ranked = {"/e/20250101000000_en.msgs", "/d/20250101000000_en.msgs", BUILTIN,
                                              "/d/20240725155939_en.msgs", "/d/en_msgs.txt"};
     vector *v = VEC_NEW();
@@ -191,7 +168,8 @@ static std::string describe(const std::vector<uint32_t> &numbers)
     std::string out;
     for (uint32_t n : numbers) {
         alert_entry *e = alert_lookup(n);
-        out += std::to_string(n) + ": " + std::to_string(e->type) + " " + std::to_string(e->level) + " " + e->text + "\n";
+        out += std::to_string(n) + ": " + std::to_string(e->type) + " " + std::to_string(e->level) + " ";
+        out += e->text + std::string("\n");
         free(e);
     }
     return out;
@@ -203,28 +181,17 @@ TEST(MsgCat, FileLinesReplaceEmbeddedEntries)
     const std::vector<uint32_t> unchanged = {141, 900, 2000, 2001, 2007};
     std::string embedded = describe(unchanged);
     std::string dir = tu_mkdtemp("kvq-edf"), file = dir + "/29990101000000_en.msgs";
-    tu_write(file, "# comment\n"                            /* 1 */
-                   "908 M the back end said %d\n"           /* 2: another type, same argument */
-                   "3000 E beyond the catalogue\n"          /* 3: ignored */
-                   "10000 E highest number\n"               /* 4: ignored */
-                   "10001 E too high\n"                     /* 5 */
-                   "-1 E negative\n"                        /* 6 */
-                   "2082 -2 low\n"                          /* 7 */
-                   "917 07 seven\n"                         /* 8 */
-                   "1606 X strange type\n"                  /* 9: reported, kept */
-                   "\n"                                     /* 10 */
-                   "   \t \n"                               /* 11 */
-                   "2000\n"                                 /* 12 */
-                   "2001 E\n"                               /* 13 */
-                   "2002 M   three blanks\n"                /* 14 */
-                   "\t2003\te\tcrlf\r\n"                    /* 15 */
-                   "2004 F first\n"                         /* 16 */
-                   "2004 f second\n"                        /* 17 */
-                   "900 E exec %d\n"                        /* 18: %d where %s is passed */
-                   "141 F open %s %n\n"                     /* 19 */
-                   "2005 E " + std::string(300, 'a') + "\n" /* 20, its rest 21 */
-                   "2006 m last\n"                          /* 22 */
-                   "2007 E ");                              /* 23: no text */
+    tu_write(file, "# comment\n908 M the back end said %d\n"                     /* 1; 2: another type, same argument */
+                   "3000 E beyond the catalogue\n10000 E highest number\n"       /* 3, 4: ignored */
+                   "10001 E too high\n-1 E negative\n"                           /* 5, 6 */
+                   "2082 -2 low\n917 07 seven\n"                                 /* 7, 8 */
+                   "1606 X strange type\n"                                       /* 9: reported, kept */
+                   "\n   \t \n2000\n2001 E\n"                                    /* 10 to 13 */
+                   "2002 M   three blanks\n\t2003\te\tcrlf\r\n"                  /* 14, 15 */
+                   "2004 F first\n2004 f second\n"                               /* 16, 17 */
+                   "900 E exec %d\n141 F open %s %n\n"                           /* 18: %d where %s is passed; 19 */
+                   "2005 E " + std::string(300, 'a') + "\n"                      /* 20, its rest 21 */
+                   "2006 m last\n2007 E ");                                      /* 22; 23: no text */
     vector *catalogue = nullptr;
     std::string reports = stderr_of([&] { catalogue = load_edf(file.c_str()); }), expected;
     ASSERT_NE(nullptr, catalogue);
@@ -244,20 +211,20 @@ TEST(MsgCat, FileLinesReplaceEmbeddedEntries)
 
 TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
 {
-    /* An installation R/kvq/1.0/tor/{bin,dat} with a probe in bin, another
-     * probe in R/tools/bin outside it, and a working directory. */
+    /* Probes in an installation R/kvq/1.0/tor/{bin,dat} and outside it in R/tools/bin. */
     char *real = realpath(tu_mkdtemp("kvq-msginst").c_str(), nullptr);
     std::string root = real, ver = root + "/kvq/1.0", dat = ver + "/tor/dat", work = root + "/work";
-    std::string inst = ver + "/tor/bin/alert_probe", tools = root + "/tools/bin/alert_probe", top = dat + "/29990101000000_en.msgs";
+    std::string inst = ver + "/tor/bin/alert_probe", tools = root + "/tools/bin/alert_probe";
+    std::string top = dat + "/29990101000000_en.msgs";
     free(real);
     for (const std::string &d : {dat, ver + "/tor/bin", work, root + "/tools/bin"}) tu_mkdirs(d);
     tu_copy(tu_helper("alert_probe"), inst, true);
     tu_copy(tu_helper("alert_probe"), tools, true);
-    tu_write(work + "/29990101000000_en.msgs", "2082 -1 low level note\n");
+    tu_write(work + "/29990101000000_en.msgs", "2082 -1 note\n");
 
     /* A run raising no numbered alert never reads the (broken) file. */
     tu_write(top, "10001 E broken\n");
-    EXPECT_EQ("ret 1\nret 1\nhi\n(6) typed\n[exit 0]", probe({"-Werror=5", "typed:5:M:hi", "typed:6:E:typed"}, work, inst));
+    EXPECT_EQ("ret 1\nret 1\nhi\n(6) t\n[exit 0]", probe({"-Werror=5", "typed:5:M:hi", "typed:6:E:t"}, work, inst));
     EXPECT_EQ("ret 1\n" + malformed(1, top) + "(908) exit status = 3\n[exit 0]", probe({"alert:908:i3"}, work, inst));
     /* A listed file that cannot be opened leaves the run without a catalogue. */
     unlink(top.c_str());
@@ -265,10 +232,11 @@ TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
     EXPECT_EQ("ret 1\n(2082) " + NO_TEXT + "\n[exit 0]", probe({"alert:2082"}, work, inst));
     unlink(top.c_str());
 
-    /* An equal version inside the version directory beats the built-in name
-     * and keeps its own type; of two such names the second compared wins. */
+    /* An equal version in the version directory beats the built-in name, its own type kept;
+     * of two such names the second compared wins. */
     tu_write(dat + "/20240725155939_en.msgs", "908 M installed status %d\n");
-    EXPECT_EQ(dat + "/20240725155939_en.msgs\nret 1\ninstalled status 3\n[exit 0]", probe({"msgfile", "alert:908:i3"}, work, inst));
+    EXPECT_EQ(dat + "/20240725155939_en.msgs\nret 1\ninstalled status 3\n[exit 0]",
+              probe({"msgfile", "alert:908:i3"}, work, inst));
     std::string a = ver + "/a/20240725155939_en.msgs", b = ver + "/b/20240725155939_en.msgs";
     EXPECT_EQ("1\n-1\n1\n1\n[exit 0]", probe({"rank:" + BUILTIN + ":" + a, "rank:" + a + ":" + BUILTIN,
                                               "rank:" + a + ":" + b, "rank:" + b + ":" + a}, work, inst));
@@ -277,9 +245,8 @@ TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
     tu_write(dat + "/en_msgs.txt", "908 E legacy %d\n");
     EXPECT_EQ(BUILTIN + "\nret 1\n(908) exit status = 3\n[exit 0]", probe({"msgfile", "alert:908:i3"}, work, inst));
 
-    /* Outside an installation: the program's parent/dat, then the current
-     * directory, whose file makes 2082 a dropped warning unless promoted. */
-    EXPECT_EQ("ret 0\nret 1\n(2082) low level note\n[exit 0]", probe({"alert:2082", "-Werror=2082", "alert:2082"}, work, tools));
+    /* Outside: the program's parent/dat, then the current directory (2082 a dropped warning). */
+    EXPECT_EQ("ret 0\nret 1\n(2082) note\n[exit 0]", probe({"alert:2082", "-Werror=2082", "alert:2082"}, work, tools));
     tu_mkdirs(root + "/tools/dat");
     tu_write(root + "/tools/dat/25000101000000_en.msgs", "");
     EXPECT_EQ(root + "/tools/dat/25000101000000_en.msgs\n[exit 0]", probe({"msgfile"}, work, tools));
@@ -288,79 +255,44 @@ TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
     tu_rmtree(root);
 }
 
-/* ---- the embedded catalogue: its faults are data faults ---------------------------- */
-
-TEST(Catalogue, TextReadsCleanlyIntoTheListedNumbers)
+TEST(Catalogue, LoadsCleanlyWithTheListedRowsTypesAndSafeTexts)
 {
-    /* Plain lines: '#' comments first, then one row per line in ascending
-     * order, each short enough for the 255-character pieces of a file. */
-    std::string all(msgcat_embedded_text, msgcat_embedded_size), problems;
-    EXPECT_TRUE(strlen(msgcat_embedded_text) == msgcat_embedded_size && all.back() == '\n');
-    static const std::regex row_form("[0-9]+ +([FEM]|-?[0-9]) [^\r]+");
-    int rows = 0, last = -1;
-    for (size_t start = 0, end; start < all.size(); start = end + 1) {
-        end = std::min(all.find('\n', start), all.size());
-        std::string line = all.substr(start, end - start);
-        if (line[0] == '#' && rows == 0) continue;
-        if (!std::regex_match(line, row_form) || atoi(line.c_str()) <= last ||
-            line.size() > 250)
-            problems += line + "\n";
-        last = atoi(line.c_str());
-        rows++;
-    }
-    EXPECT_EQ("", problems);
-    EXPECT_EQ(1367, rows);
-
+    EXPECT_TRUE(strlen(msgcat_embedded_text) == msgcat_embedded_size &&
+                !memchr(msgcat_embedded_text, '\r', msgcat_embedded_size));
     testing::internal::CaptureStderr();
     vector *cat = load_edf(MSGCAT_BUILTIN_NAME);
     EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "no malformed line";
     ASSERT_NE(nullptr, cat);
-    static const char ranges[] =
-        "1-5, 100-135, 137-141, 144, 146-153, 155-159, 161-177, 179-234, 236-249, 251-303, 306-340, 343-350, "
-        "352-376, 378-384, 387-395, 397-398, 400, 402-410, 412-425, 427-432, 434-456, 459-461, 463-495, 497-516, "
-        "520-526, 528-529, 593-596, 599-614, 616, 618-627, 629-671, 673-674, 677-718, 720-724, 726-755, 757-769, "
-        "772-774, 776-777, 779-788, 790-830, 832-836, 838-878, 880-884, 889-897, 899-900, 902, 904-908, 911-915, "
-        "917-920, 922-931, 934-942, 944-945, 947-958, 960, 962-976, 978-996, 1000, 1003-1007, 1009-1022, "
-        "1024-1062, 1064, 1081-1082, 1085-1091, 1094-1098, 1104, 1109, 1118-1119, 1121, 1137-1139, 1141-1148, "
-        "1150-1166, 1168-1265, 1267-1530, 1600-1602, 1604-1607, 2000-2102, 2200-2216";
-    std::vector<uint32_t> expected, numbers;
-    for (const char *p = ranges; *p != '\0';) {
-        char *end;
-        long first = strtol(p, &end, 10);
-        long last_of_range = *end == '-' ? strtol(end + 1, &end, 10) : first;
-        for (long n = first; n <= last_of_range; n++) expected.push_back((uint32_t)n);
-        p = end + strspn(end, ", ");
-    }
-    for (uint32_t n = 0; n < vec_size(cat); n++) {
-        const alert_entry *e = (const alert_entry *)vec_get(cat, n);
-        if (e) numbers.push_back(e->number == n ? n : UINT32_MAX);
-    }
-    EXPECT_EQ(1367u, expected.size());
-    EXPECT_EQ(expected, numbers);
-}
-
-TEST(Catalogue, TypeMixRequiredRowsAndDistinctSafeTexts)
-{
-    vector *cat = load_edf(MSGCAT_BUILTIN_NAME);
     std::map<uint32_t, int> types;
     std::map<int, int> levels;
     std::map<std::string, uint32_t> first_with;
+    std::string ranges; /* the numbers present: ", first-last, single..." */
     static const std::regex conversion("%(%|-?[0-9]*(s|d|u|x|c|m|ld|lu|lx))");
-    for (uint32_t n = 0; n < vec_size(cat); n++) {
+    for (uint32_t n = 0, start = 0; n <= vec_size(cat); n++) {
         const alert_entry *e = (const alert_entry *)vec_get(cat, n);
-        if (!e) continue;
+        if (!e && start) ranges += ", " + std::to_string(start) + (n - 1 > start ? "-" + std::to_string(n - 1) : "");
+        if (!e) { start = 0; continue; }
+        start = start ? start : n;
+        EXPECT_EQ(n, e->number);
         types[e->type]++;
         if (e->type == ALERT_WARNING) levels[e->level]++;
         /* The assertion rows share one text on purpose; nothing else may. */
         auto seen = first_with.emplace(e->text, n);
         EXPECT_TRUE(seen.second || (n >= 1502 && n <= 1503 && seen.first->second == 1501))
             << n << " repeats the text of " << seen.first->second;
-        /* Only conversions an alert's arguments fill: a stray '%' would read
-         * an argument that was never passed. */
+        /* Only conversions alert arguments fill: a stray '%' reads an argument never passed. */
         EXPECT_EQ(std::string::npos, std::regex_replace(e->text, conversion, "").find('%')) << n << ": " << e->text;
     }
-    EXPECT_EQ((std::map<uint32_t, int>{{ALERT_FATAL, 274}, {ALERT_MESSAGE, 57}, {ALERT_ERROR, 666}, {ALERT_WARNING, 370}}),
-              types);
+    EXPECT_EQ(", 1-5, 100-135, 137-141, 144, 146-153, 155-159, 161-177, 179-234, 236-249, 251-303, 306-340, 343-350, "
+              "352-376, 378-384, 387-395, 397-398, 400, 402-410, 412-425, 427-432, 434-456, 459-461, 463-495, 497-516, "
+              "520-526, 528-529, 593-596, 599-614, 616, 618-627, 629-671, 673-674, 677-718, 720-724, 726-755, 757-769, "
+              "772-774, 776-777, 779-788, 790-830, 832-836, 838-878, 880-884, 889-897, 899-900, 902, 904-908, 911-915, "
+              "917-920, 922-931, 934-942, 944-945, 947-958, 960, 962-976, 978-996, 1000, 1003-1007, 1009-1022, "
+              "1024-1062, 1064, 1081-1082, 1085-1091, 1094-1098, 1104, 1109, 1118-1119, 1121, 1137-1139, 1141-1148, "
+              "1150-1166, 1168-1265, 1267-1530, 1600-1602, 1604-1607, 2000-2102, 2200-2216",
+              ranges);
+    EXPECT_EQ((std::map<uint32_t, int>{{ALERT_FATAL, 274}, {ALERT_MESSAGE, 57}, {ALERT_ERROR, 666},
+                                       {ALERT_WARNING, 370}}), types) << "1367 rows";
     std::string used;
     for (const auto &l : levels) used += std::to_string(l.first) + " ";
     EXPECT_EQ("-9 -5 -4 -3 -2 -1 0 1 2 3 4 5 6 7 8 9 ", used);

@@ -1,9 +1,5 @@
-/*
- * test_foundation.cpp - the foundation library: tracked vector, hash table,
- * their master-list dumps, skip list and sets, tally table, free-object cache,
- * allocation, the fixed-order sort and the string cache.  Each TEST runs in
- * its own process under CTest, so tracking and the master lists start empty.
- */
+/* test_foundation.cpp - the foundation library: vector, hash table, master lists, skip list and sets,
+ * tally table, allocation, sorting and the string cache.  Each TEST runs in a process of its own. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,11 +17,12 @@
 
 /* Item n is the pointer 16 * (n + 1); ids() lists a vector's item numbers. */
 static void *item(uintptr_t n) { return (void *)(n * 16 + 16); }
+static std::string num(void *p) { return std::to_string(((uintptr_t)p - 16) / 16); }
 
 static std::string ids(vector *v)
 {
     std::string out;
-    for (uint32_t i = 0; i < vec_size(v); i++) out += std::to_string(((uintptr_t)vec_get(v, i) - 16) / 16) + " ";
+    for (uint32_t i = 0; i < vec_size(v); i++) out += num(vec_get(v, i)) + " ";
     return out;
 }
 
@@ -34,8 +31,6 @@ static vector *vec_of(uintptr_t n, vector *v = VEC_NEW())
     for (uintptr_t i = 0; i < n; i++) vec_append(v, item(i));
     return v;
 }
-
-/* ---- tracked vector ------------------------------------------------------- */
 
 TEST(Vector, GrowthSetInsertAndCopy)
 {
@@ -75,27 +70,22 @@ TEST(Vector, GrowthSetInsertAndCopy)
 
 TEST(Vector, StackedIterationAndTracking)
 {
-    /* Inserting before or at a live iterator's position moves it on; an item
-     * inserted behind it is still visited. */
+    /* Inserting before or at a live iterator's position moves it on. */
     vector *v = vec_of(4), *three = vec_of(3), *none = nullptr;
     std::string seen;
     void *it, *inner;
     vec_for_each(v, it) {
-        seen += std::to_string(((uintptr_t)it - 16) / 16) + " ";
+        seen += num(it) + " ";
         if (it == item(1)) vec_insert(v, item(10), 0), vec_insert(v, item(11), 3), vec_insert(v, item(12), 10);
     }
     EXPECT_EQ("0 1 2 3 12 ", seen);
     EXPECT_EQ("10 0 1 11 2 3 12 ", ids(v));
-    /* Nested loops keep their own places; leaving the inner one through
-     * vec_iter_end(v, 0) lets the outer one resume. */
+    /* Nested loops keep their places; vec_iter_end(v, 0) lets the outer one resume. */
     seen = "";
     vec_for_each(three, it) {
         vec_for_each(three, inner) {
-            seen += std::to_string(((uintptr_t)it - 16) / 16) + std::to_string(((uintptr_t)inner - 16) / 16) + " ";
-            if (it == item(1) && inner == item(0)) {
-                vec_iter_end(three, 0);
-                break;
-            }
+            seen += num(it) + num(inner) + " ";
+            if (it == item(1) && inner == item(0)) { vec_iter_end(three, 0); break; }
         }
     }
     EXPECT_EQ("00 01 02 10 20 21 22 ", seen);
@@ -116,8 +106,6 @@ TEST(Vector, StackedIterationAndTracking)
     EXPECT_TRUE(copy_tracked->record && copy_tracked->record != tracked->record);
     for (vector *x : {v, tracked, copy_untracked, copy_tracked, late}) vec_free(x);
 }
-
-/* ---- master lists and the trace ----------------------------------------- */
 
 /* What `write` puts into the debug-out file, "%p" renderings as "PTR". */
 template <typename F> static std::string traced(F write)
@@ -147,8 +135,7 @@ TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
     vec_free(vec_of(11, vec_new(BETA, 6)));     /* dead, 11/20 */
     vec_copy(a, GAMMA, 1);                      /* 12/20, ties with a up to the file */
     vec_copy(vec_of(30, untracked), GAMMA, 2);
-    /* Sites in reverse order of first appearance in the sorted list, where
-     * the dead vector of beta.c:6 comes first (smaller max_count). */
+    /* Sites in reverse order of first appearance in the sorted list (dead beta.c:6 first). */
     EXPECT_EQ("# Living Vector Master List:\n"
               "# ptr    file:line    max_count/capacity    alive\n"
               "# PTR    alpha.c:10    12/20    Y\n"
@@ -166,22 +153,15 @@ TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
               traced(vec_master_list_dump));
 }
 
-TEST(MasterList, HashDumpAndClashLines)
+TEST(MasterList, HashDumpShowsUsageClashesAndFlags)
 {
-    str_save("warm"); /* the trace's own string cache stays untracked */
-    hash_table *early = HASH_NEW(1, nullptr, nullptr);
+    hash_table *early = HASH_NEW(1, nullptr, nullptr); /* made before tracking: never listed */
     hash_set_tracking(true);
     hash_table *one = hash_new(1, nullptr, nullptr, "one.c", 1), *four = hash_new(1, nullptr, hash_strcmp, "four.c", 4);
-    hash_table *two = hash_new(8, hash_string, hash_strcmp, "two.c", 2), *three = hash_new(4, hash_string, nullptr, "three.c", 3);
-    int k[4];
-    /* One bucket: each key passes all before it.  Untracked tables and keys
-     * already present write no line. */
-    EXPECT_EQ("caller.c:41" + pad(9) + "> HASH @ one.c:1 (2/1) clashed 1 times inserting (PTR,PTR)\n"
-              "caller.c:42" + pad(9) + "> HASH @ one.c:1 (3/1) clashed 2 times inserting (PTR,PTR)\n",
-              traced([&] {
-                  for (int i = 0; i < 2; i++) hash_insert(early, &k[i], nullptr, "caller.c", 30);
-                  for (int i = 0; i < 4; i++) hash_insert(one, &k[i % 3], &k[3], "caller.c", 40 + i);
-              }));
+    hash_table *two = hash_new(8, hash_string, hash_strcmp, "two.c", 2);
+    hash_table *three = hash_new(4, hash_string, nullptr, "three.c", 3);
+    int k[3];
+    for (int i = 0; i < 4; i++) HASH_INSERT(one, &k[i % 3], nullptr), HASH_INSERT(early, &k[i % 3], nullptr);
     /* hash_string % 8: "a" 6, "b" 7; % 4: "a" 2, "b" 3, "e" 2. */
     for (const char *key : {"a", "b", "a"}) hash_insert(two, key, nullptr, "t.c", 2);
     for (const char *key : {"a", "b", "e"}) hash_insert(three, key, nullptr, "t.c", 3);
@@ -195,8 +175,6 @@ TEST(MasterList, HashDumpAndClashLines)
               "# PTR    two.c:2    2/8    2/8    0    n    n    Y\n",
               traced(hash_master_list_dump));
 }
-
-/* ---- hash table ------------------------------------------------------------ */
 
 TEST(Hash, StringHashesAndInsertLookup)
 {
@@ -217,11 +195,9 @@ TEST(Hash, StringHashesAndInsertLookup)
     EXPECT_TRUE(h->count == 1 && hash_lookup(h, "name") == &v1 && !hash_lookup(h, key2));
     EXPECT_EQ(1, HASH_INSERT(h, "nothing", nullptr)); /* a NULL value: absent to lookup only */
     EXPECT_TRUE(hash_haskey(h, "nothing") && !hash_lookup(h, "nothing") && !hash_haskey(h, "other"));
-    EXPECT_EQ(2, HASH_INSERT(byid, key1, &v1) + HASH_INSERT(byid, "name", &v2));
-    EXPECT_TRUE(hash_lookup(byid, key1) == &v1 && !hash_haskey(byid, key2));
-    EXPECT_EQ(1, HASH_INSERT(nc, key1, &v1));
-    EXPECT_EQ(0, HASH_INSERT(nc, key2, &v2));
-    EXPECT_EQ(&v1, hash_lookup(nc, "Name"));
+    EXPECT_EQ(3, HASH_INSERT(byid, key1, &v1) + HASH_INSERT(byid, "name", &v2) + HASH_INSERT(nc, key1, &v1));
+    EXPECT_TRUE(hash_lookup(byid, key1) == &v1 && !hash_haskey(byid, key2)) << "pointer identity";
+    EXPECT_TRUE(HASH_INSERT(nc, key2, &v2) == 0 && hash_lookup(nc, "Name") == &v1) << "any letter case";
     for (uintptr_t key = 1; key <= 5; key++) HASH_INSERT(two, (void *)key, (void *)(key * 10));
     vector *keys = hash_keys(two); /* voidhash: odd keys in bucket 1 */
     EXPECT_EQ((std::vector<void *>{(void *)2, (void *)4, (void *)1, (void *)3, (void *)5}),
@@ -230,11 +206,8 @@ TEST(Hash, StringHashesAndInsertLookup)
     vec_free(keys);
 }
 
-/* ---- skip list and sets ------------------------------------------------------- */
-
-/* Checks every level of a list: ascending by key code, then by the compare
- * function; each node linked on exactly its own levels, none above the list
- * level or the cap; level 0 holds `count` nodes.  Returns the keys in order. */
+/* Checks every level: ascending by key code, then compare function; each node on exactly its own
+ * levels, none above the list level or the cap; `count` nodes.  Returns the keys in order. */
 static std::vector<uintptr_t> check_list(const sl_list *l)
 {
     std::vector<uintptr_t> keys;
@@ -259,28 +232,22 @@ TEST(SkipList, OrderLevelsLookupAndDelete)
                         [](uintptr_t a, uintptr_t b) { return (int32_t)(a < b ? 1 : a > b ? -1 : 0); });
     for (uintptr_t k = 1; k <= 200; k++) EXPECT_EQ(1, sl_insert(l, (k * 37) % 211, k));
     std::vector<uintptr_t> keys = check_list(l);
-    EXPECT_TRUE(keys.size() == 200 && keys.front() == 210 && keys.back() == 6);
-    for (uintptr_t k = 1; k <= 200; k++) EXPECT_EQ(k, sl_lookup(l, (k * 37) % 211));
+    EXPECT_TRUE(keys.size() == 200 && keys.front() == 210 && keys.back() == 6 && sl_lookup(l, (5 * 37) % 211) == 5);
     EXPECT_TRUE(sl_lookup(l, 500) == 0 && sl_insert(l, 37, 999) == 0 && sl_lookup(l, 37) == 1);
 
-    /* The list level rises by at most one per insertion; each further level
-     * holds about a quarter of the nodes below it; it never goes down. */
+    /* The level rises by at most one per insertion and never goes down. */
     sl_list *d = sl_new(nullptr, nullptr);
     const uint32_t n = 100000;
-    uint32_t at_least[3] = {0, 0, 0}, level = 0;
+    uint32_t level = 0;
     for (uint32_t k = 0; k < n; k++, level = d->head->level) {
         uintptr_t key = (uintptr_t)k * 2654435761u % 1000003u + 1;
         ASSERT_TRUE(sl_insert(d, key, key + 5000) == 1 && (k == 0 || d->head->level <= level + 1)) << k;
     }
     keys = check_list(d);
-    for (const sl_node *x = d->head->forward[0]; x != nullptr; x = x->forward[0])
-        for (uint32_t i = 0; i < 3 && x->level > i; i++) at_least[i]++;
-    EXPECT_NEAR(at_least[1], n / 4.0, n / 40.0);
-    EXPECT_NEAR(at_least[2], n / 16.0, n / 80.0);
+    EXPECT_GE(level, 6u) << "levels grow with the list";
     for (size_t i = 0; i < n; i += 2) ASSERT_EQ(keys[i] + 5000, sl_delete(d, keys[i]));
-    EXPECT_EQ(0u, sl_delete(d, keys[0]));
     std::vector<uintptr_t> odd = check_list(d);
-    EXPECT_TRUE(odd.size() == n / 2 && odd[0] == keys[1] && odd.back() == keys[n - 1]);
+    EXPECT_TRUE(odd.size() == n / 2 && odd[0] == keys[1] && odd.back() == keys[n - 1] && !sl_delete(d, keys[0]));
     for (size_t i = 1; i < n; i += 2) ASSERT_EQ(keys[i] + 5000, sl_delete(d, keys[i]));
     EXPECT_TRUE(d->count == 0 && d->head->level == level);
     EXPECT_EQ(2, sl_insert(d, 4, 44) + sl_insert(d, 3, 33));
@@ -293,29 +260,24 @@ TEST(NumberSet, AddRemoveContainsUpToTheLargestNumber)
     EXPECT_TRUE(!numset_contains(s, 0) && numset_remove(s, 1501) == 0 && s->list == nullptr);
     EXPECT_EQ(1u, numset_add(s, 1501));
     EXPECT_EQ(1502u, numset_add(s, 1501)) << "a second add finds the stored n + 1";
-    EXPECT_EQ(1u, numset_add(s, 0));
-    EXPECT_TRUE(numset_contains(s, 1501) && numset_contains(s, 0) && !numset_contains(s, 1500));
-    EXPECT_EQ(1, numset_remove(s, 1501) - numset_remove(s, 77));
-    EXPECT_FALSE(numset_contains(s, 1501) || numset_contains(numset_new(), 0));
-    /* 2^32 - 1 is stored as 2^32, whose key code is 0 like the wrapped
-     * 18446744073709551615 + 1: the query must answer before the set does. */
+    EXPECT_TRUE(numset_add(s, 0) == 1 && numset_contains(s, 0) && !numset_contains(s, 1500));
+    EXPECT_TRUE(numset_remove(s, 1501) == 1 && numset_remove(s, 77) == 0 && !numset_contains(s, 1501));
+    EXPECT_FALSE(numset_contains(numset_new(), 0));
+    /* 2^32 - 1 is stored as 2^32, key code 0 like 18446744073709551615 + 1: answered before the set. */
     EXPECT_TRUE(numset_canContain(18446744073709551614u) && !numset_canContain(18446744073709551615u));
     numset_add(s, 0xFFFFFFFFu);
     EXPECT_FALSE(numset_contains(s, 18446744073709551615u));
 }
 
-/* ---- tally table, free-object cache, allocation ------------------------------------ */
-
-/* Adds each key and notes the top list after it as "key=count ...|". */
+/* Adds each key and notes the top list after it as "key=count ... |". */
 static std::string tally_steps(tally_table *t, std::vector<const char *> keys)
 {
     std::string out;
+    tally_entry *te;
     for (const char *key : keys) {
         tally_add(t, key);
-        for (uint32_t i = 0; i < vec_size(t->top); i++) {
-            const tally_entry *te = (const tally_entry *)vec_get(t->top, i);
-            out += (const char *)te->key + ("=" + std::to_string(te->count)) + (i + 1 < vec_size(t->top) ? " " : "|");
-        }
+        vec_for_each(t->top, te) out += (const char *)te->key + ("=" + std::to_string(te->count)) + " ";
+        out += "| ";
     }
     return out;
 }
@@ -324,12 +286,11 @@ TEST(Tally, TopListKeepsTheHighestCounts)
 {
     tally_table *t = tally_new(13, 1, hash_string, hash_strcmp), *three = tally_new(7, 3, hash_string, hash_strcmp);
     const char *a = "a", *b = "b", *c = "c", *d = "d";
-    char other_a[] = "a"; /* another pointer counts apart */
-    EXPECT_EQ("a=1|a=1|a=1|b=2|b=2|a=3|", tally_steps(t, {a, b, other_a, b, a, a})) << "only a higher count enters";
+    char other_a[] = "a"; /* counted apart from a; an equal count never enters a full top list */
+    EXPECT_EQ("a=1 | a=1 | a=1 | b=2 | b=2 | a=3 | ", tally_steps(t, {a, b, other_a, b, a, a}));
     EXPECT_EQ(4u, tally_add(t, a));
-    EXPECT_TRUE(((tally_entry *)hash_lookup(t->table, a))->in_top && !((tally_entry *)hash_lookup(t->table, b))->in_top);
     /* Equal counts order by key; an entry displacing the last is not re-sorted. */
-    EXPECT_EQ("c=1|b=1 c=1|a=1 b=1 c=1|c=2 a=1 b=1|c=2 a=1 b=1|c=2 a=1 d=2|d=3 c=2 a=1|",
+    EXPECT_EQ("c=1 | b=1 c=1 | a=1 b=1 c=1 | c=2 a=1 b=1 | c=2 a=1 b=1 | c=2 a=1 d=2 | d=3 c=2 a=1 | ",
               tally_steps(three, {c, b, a, c, d, d, d}));
 }
 
@@ -361,8 +322,6 @@ TEST(Alloc, GrowZeroFillsFormatCutsAndFreeCacheReuses)
     free(y);
 }
 
-/* ---- os_qsort -------------------------------------------------------------------- */
-
 static int int_order(const void *a, const void *b)
 {
     int x = *(const int *)a, y = *(const int *)b;
@@ -374,7 +333,7 @@ TEST(Qsort, EqualElementsEndInTheFixedOrderAndAnyInputSorts)
     /* {key, id} pairs   ids after sorting: equal keys in the fixed order of work */
     const struct { std::vector<std::pair<int, int>> in; const char *ids; } cases[] = {
         {{{5, 0}, {5, 1}}, "10"}, {{{5, 0}, {5, 1}, {5, 2}}, "210"}, {{{2, 0}, {2, 1}, {3, 2}}, "102"},
-        {{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}}, "34201"},
+        {{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}}, "34201"}, {{{1, 0}, {3, 1}, {2, 2}, {2, 3}}, "0231"},
     };
     for (auto c : cases) {
         os_qsort(c.in.data(), c.in.size(), sizeof c.in[0], int_order);
@@ -384,43 +343,32 @@ TEST(Qsort, EqualElementsEndInTheFixedOrderAndAnyInputSorts)
     }
     os_qsort(nullptr, 1, sizeof(int), int_order);
     std::mt19937 rng(12345);
-    for (size_t n : {2u, 7u, 1000u, 20000u}) {
-        for (unsigned range : {2u, 50u, 1u << 30}) {
-            std::vector<int> v(n);
+    for (unsigned range : {3u, 1u << 30})
+        for (size_t n : {2u, 7u, 1000u, 20000u}) {
+            std::vector<int> v(n), want;
             for (int &x : v) x = (int)(rng() % range);
-            std::vector<int> want = v;
+            want = v;
             std::sort(want.begin(), want.end());
             os_qsort(v.data(), n, sizeof(int), int_order);
             EXPECT_EQ(want, v) << "n=" << n << " range=" << range;
         }
-    }
 }
 
-/* ---- string cache ------------------------------------------------------------------ */
-
-TEST(StringCache, EqualTextsShareOnePointer)
+TEST(StringCache, EqualTextsShareOnePointerAndBuildersGiveCachedResults)
 {
-    char a[] = "interned text", b[] = "interned text";
+    char a[] = "interned text", b[] = "interned text", own[] = "not cached";
     const char *sa = str_save(a);
-    EXPECT_TRUE(sa != a && sa == str_save(b));
-    a[0] = 'X';
-    EXPECT_STREQ("interned text", sa) << "the cache holds its own copy";
     uint32_t entries = str_cache_table()->count;
-    EXPECT_EQ(sa, str_nsave("interned text and more", 13));
-    EXPECT_EQ(sa, str_format("%s %s", "interned", "text"));
+    a[0] = 'X';
+    EXPECT_TRUE(sa != a && sa == str_save(b) && !strcmp(sa, "interned text")) << "the cache holds its own copy";
+    EXPECT_TRUE(sa == str_nsave("interned text and more", 13) && sa == str_format("%s %s", "interned", "text"));
     EXPECT_EQ(entries, str_cache_table()->count) << "a repeated text adds no entry";
-    EXPECT_EQ(str_save("short"), str_nsave("short", 100));
-    EXPECT_TRUE(!str_save(nullptr) && !str_nsave(nullptr, 3) && !str_basename(nullptr));
-
+    EXPECT_TRUE(str_save("short") == str_nsave("short", 100) && !str_save(nullptr) && !str_nsave(nullptr, 3));
     /* A NULL or empty side hands back the other argument itself. */
-    char own[] = "not cached";
     for (const char *got : {str_concat(nullptr, own), str_concat(own, nullptr), str_path_join(nullptr, own),
                             str_path_join("", own), str_path_join(own, nullptr), str_path_join(own, "")})
         EXPECT_EQ(own, got);
-}
 
-TEST(StringCache, BuildersGiveCachedResults)
-{
     std::string big(300000, 'y'), fmt(5000, 'f');
     /* result                                         expected text */
     const struct { const char *got; std::string want; } cases[] = {
@@ -429,10 +377,8 @@ TEST(StringCache, BuildersGiveCachedResults)
         {str_path_join("dir/", "/name"),                  "dir/name"},
         {str_path_join("dir\\", "\\name"),                "dir\\/\\name"},
         {str_strip_ext("dir.d/file"),                     "dir.d/file"},
-        {str_strip_ext("dir/x.tar.gz"),                   "dir/x.tar"},
-        {str_strip_ext("dir.d\\file"),                    "dir"},
-        {str_basename("a\\b/c"),                          "c"},
-        {str_basename("a/b\\c:d"),                        "b\\c:d"},
+        {str_strip_ext("dir.d\\x.tar.gz"),                 "dir.d\\x.tar"},
+        {str_basename("a\\b/c:d"),                        "c:d"},
         {str_basename("dir/"),                            ""},
         {str_escape("say \"hi\"", "\"", '\\'),            "say \\\"hi\\\""},
         {str_escape("a\\\"b", "\"", 0),                   "a\\\\\"b"},
@@ -441,42 +387,30 @@ TEST(StringCache, BuildersGiveCachedResults)
         {str_escape("plain", "\"'", '\\'),                "plain"},
         {str_lower("MiXeD 123_Z\xC4\xE4"),                "mixed 123_z\xC4\xE4"},
         {str_upper("MiXeD 123_a\xC4\xE4"),                "MIXED 123_A\xC4\xE4"},
-        {str_translate("abc", "aa", "xy"),                "ybc"},
-        {str_translate("abc", "abc", "X"),                "Xbc"},
+        {str_translate("abc", "aab", "xyX"),              "yXc"},
         {str_quote("a \"b\"", '"'),                       "\"a \"b\"\""},
         {str_format("%d:%s:%d", 7, big.c_str(), 9),       "7:" + big + ":9"},
-        {str_format("%u-%s", 42u, "z"),                   "42-z"},
         {str_format("%s%s", fmt.c_str(), "!"),            fmt + "!"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(c.want, c.got);
         EXPECT_EQ(str_save(c.want.c_str()), c.got) << "not cached: " << c.want.substr(0, 40);
     }
-
-    /* str_split: the non-empty runs between delimiters, each cached. */
-    vector *v = str_split(" ,a,,b , c ,", ", ");
-    EXPECT_TRUE(vec_size(v) == 3 && vec_get(v, 0) == str_save("a") && vec_get(v, 2) == str_save("c"));
+    vector *v = str_split(" ,a,,b , c ,", ", "), *none = str_split(",, ,", ", ");
+    EXPECT_TRUE(vec_size(v) == 3 && vec_get(v, 2) == str_save("c") && vec_size(none) == 0);
     vec_free(v);
-    for (const char *empty : {"", ",, ,"}) {
-        v = str_split(empty, ", ");
-        EXPECT_EQ(0u, vec_size(v)) << empty;
-        vec_free(v);
-    }
-
-    EXPECT_TRUE(str_starts_with_nocase("--CHIP=18f", "--chip=") && !str_starts_with("--CHIP=18f", "--chip="));
-    EXPECT_TRUE(str_starts_with("x", "") && str_ends_with("x", "") && str_ends_with("a.c", ".c"));
-    EXPECT_FALSE(str_starts_with("ab", "abc") || str_ends_with(".c", "file.c"));
-    EXPECT_FALSE(str_starts_with(nullptr, "") || str_starts_with_nocase("a", nullptr) ||
-                 str_ends_with(nullptr, "") || str_ends_with("x", nullptr));
+    vec_free(none);
+    EXPECT_TRUE(str_starts_with_nocase("--CHIP=18f", "--chip=") && !str_starts_with("--CHIP=18f", "--chip=") &&
+                str_starts_with("x", "") && str_ends_with("x", "") && str_ends_with("a.c", ".c"));
+    EXPECT_FALSE(str_starts_with("ab", "abc") || str_ends_with(".c", "file.c") || str_ends_with(nullptr, ""));
 }
 
 TEST(StringCache, ReadLineJoinsPiecesAndReadsCrLfAsLf)
 {
     std::string varied, huge(3000000, 'H'), inner = std::string(600, 'i') + "\r" + std::string(1500, 'j');
     for (int i = 0; i < 3000; i++) varied += (char)('a' + i % 26);
-    /* Lines are read in pieces of at most 1023 bytes: a lone CR ending a
-     * piece ends the line, one inside a piece is an ordinary byte, and a CR
-     * in the last place of a piece still joins the LF after it. */
+    /* Pieces of at most 1023 bytes: a lone CR ending a piece ends the line, one inside a piece
+     * is an ordinary byte; a CR in a piece's last place still joins the LF after it. */
     const struct { std::string in, line; } lines[] = {
         /* in the file                                   read as */
         {varied + "\n",                                  varied + "\n"},
@@ -496,8 +430,7 @@ TEST(StringCache, ReadLineJoinsPiecesAndReadsCrLfAsLf)
     for (const auto &l : lines) {
         const char *line = str_read_line(f);
         ASSERT_NE(nullptr, line) << l.line.substr(0, 20);
-        EXPECT_EQ(l.line, line);
-        EXPECT_EQ(str_save(l.line.c_str()), line);
+        EXPECT_EQ(str_save(l.line.c_str()), line) << l.line.substr(0, 20) << " / " << std::string(line).substr(0, 20);
     }
     EXPECT_EQ(nullptr, str_read_line(f));
     fclose(f);
@@ -508,7 +441,6 @@ TEST(FoundationDeathTest, MisuseFailsTheStandardAssertion)
 {
     vector *v = vec_of(1);
     EXPECT_DEATH(vec_iter_more(v), "vector\\.cpp:[0-9]+.*Assertion `p->iterator != NULL' failed");
-    EXPECT_DEATH(vec_iter_next(v), "Assertion `p->iterator != NULL' failed");
     EXPECT_DEATH(vec_append(nullptr, item(1)), "Assertion `p != NULL' failed");
     EXPECT_DEATH(VEC_NEW_SIZED(0), "Assertion `initial != 0' failed");
     EXPECT_DEATH(numset_add(numset_new(), 18446744073709551615u), "numset_canContain\\(n\\)");

@@ -1,14 +1,11 @@
 /*
- * alert_probe - the child process of the common tests.  Each argument is one
- * action, "verb:word:word..." (see ACTIONS; an argument starting with '-' is
- * a warning-as-error option), run in order in a fresh process: the state
- * under test lasts a whole process (the catalogue loaded by the first alert,
- * recorded options, fatal exits, the discovered installation, the temporary
- * directory).  Tests also copy it into installation-shaped trees.
- *
+ * alert_probe - the child process of the common tests, for state that lasts a
+ * whole process (the catalogue loaded by the first alert, recorded options,
+ * fatal exits, the discovered installation, the temporary directory).  Each
+ * argument is one action "verb:word:..." (see ACTIONS) or a warning-as-error
+ * option; tests also copy the program into installation-shaped trees.
  * With PROBE_OCCUPY=N and PROBE_LINK=TARGET the first N temporary-directory
- * candidates are taken by a symbolic link to TARGET just before their mkdir,
- * as another user of a shared directory might do.
+ * candidates are taken by a symbolic link to TARGET just before their mkdir.
  */
 #include <fcntl.h>
 #include <signal.h>
@@ -31,8 +28,7 @@
 
 static int probe_errno, temp_attempts;
 
-/* Stands in for the C library's mkdir in this program, so that a candidate
- * can be occupied between the name's choice and its creation. */
+/* Stands in for the C library's mkdir: a candidate is occupied between its choice and creation. */
 extern "C" int mkdir(const char *path, mode_t mode) noexcept
 {
     const char *leaf = strrchr(path, '/');
@@ -48,10 +44,10 @@ typedef std::vector<std::string> words;
 static int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
 static const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
 
-static void show(const std::string &key, const char *value) { printf("%s=%s\n", key.c_str(), value ? value : "(none)"); }
+static void show(const char *key, const char *value) { printf("%s=%s\n", key, value ? value : "(none)"); }
+static void cleanup_hook(int status) { fprintf(stderr, "cleanup(%d)\n", status); }
 
-/* What the installation layer finds, NULL shown as "(none)"; path kinds are
- * shown by number. */
+/* What the installation layer finds, NULL as "(none)", path kinds by number. */
 static void report(const words &)
 {
     char *program = os_program_path();
@@ -63,7 +59,7 @@ static void report(const words &)
     for (const char *dir : dirs) show("dir", dir);
     for (const char *lib : {"c90", "c99"}) {
         reg_set_c_stdlib(lib);
-        for (int kind : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) show(std::to_string(kind), reg_instdir(kind));
+        for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) show(std::to_string(k).c_str(), reg_instdir(k));
     }
     show("torc", reg_mkpath(REG_BIN, "torc"));
     show("absolute", reg_mkpath(REG_BIN, "/opt/other/torc"));
@@ -78,49 +74,27 @@ static void make_temp(const words &w)
     free(path);
 }
 
-static void temp_info(const words &)
-{
-    struct stat st;
-    if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o ", (unsigned)(st.st_mode & 0777));
-    printf("attempts=%d\n", temp_attempts);
-}
-
-static void spawn_term(const words &)
-{
-    char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
-    char *args[] = {sh, opt, script, NULL};
-    os_spawn("/bin/sh", args);
-    puts("parent-survived");
-}
-
-/* Raises w[1] with the arguments w[2...] in the patterns the tests use:
- * none, i, s, ss, ssi; prints "ret R". */
+/* Raises w[1] with the arguments w[2...]: one int for "i<int>", else up to
+ * two "s<text>" strings and an "i<int>" (surplus arguments are never read);
+ * prints "ret R". */
 static void raise_with(int (*raise)(uint32_t, ...), const words &w)
 {
-    uint32_t number = (uint32_t)arg_int(w, 1);
-    std::string pattern;
-    const char *s[3] = {};
-    int n[3] = {};
-    for (size_t i = 2; i < w.size() && i < 5; i++) {
-        pattern += w[i][0];
-        s[i - 2] = w[i].c_str() + 1;
-        n[i - 2] = atoi(s[i - 2]);
-    }
+    const char *arg[3] = {"", "", ""};
+    for (size_t i = 2; i < w.size() && i < 5; i++) arg[i - 2] = w[i].c_str() + 1;
     errno = probe_errno;
-    int ret = pattern == "i"     ? raise(number, n[0])
-              : pattern == "s"   ? raise(number, s[0])
-              : pattern == "ss"  ? raise(number, s[0], s[1])
-              : pattern == "ssi" ? raise(number, s[0], s[1], n[2])
-                                 : raise(number);
-    printf("ret %d\n", ret);
+    uint32_t number = (uint32_t)arg_int(w, 1);
+    printf("ret %d\n", w.size() > 2 && w[2][0] == 'i' ? raise(number, atoi(arg[0]))
+                                                       : raise(number, arg[0], arg[1], atoi(arg[2])));
 }
 
 /* verb         what it does with the words of the action */
 static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[] = {
     {"strict",     [](const words &w) { puts(werr_parseOption(arg_str(w, 1), false) ? "pass" : "drop"); }},
-    {"promotes",   [](const words &w) { printf("%d %s\n", arg_int(w, 1), werr_promotes(arg_int(w, 1)) ? "error" : "warning"); }},
+    {"promotes",   [](const words &w) {
+         printf("%d %s\n", arg_int(w, 1), werr_promotes(arg_int(w, 1)) ? "error" : "warning");
+     }},
     {"msgfile",    [](const words &) { puts(msg_filename(255)); }},
-    {"hook",       [](const words &) { alert_set_exit_hook([](int status) { fprintf(stderr, "cleanup(%d)\n", status); }); }},
+    {"hook",       [](const words &) { alert_set_exit_hook(cleanup_hook); }},
     {"errno",      [](const words &w) { probe_errno = arg_int(w, 1); }},
     {"alert",      [](const words &w) { raise_with(alert, w); }},
     {"once",       [](const words &w) { raise_with(alert_once, w); }},
@@ -136,13 +110,22 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
     {"inst",       report},
     {"found",      [](const words &) { printf("found=%d\n", set_kvinstall_paths() ? 1 : 0); }},
     {"mkdir",      [](const words &w) { if (os_make_dirs(arg_str(w, 1)) != 0) perror(arg_str(w, 1)); }},
-    {"kind",       [](const words &w) { gAssertLevel = DB_ASSERT_FATAL, show("kind", kvinstdir(arg_int(w, 1))); }},
+    {"kind",       [](const words &w) { gAssertLevel = DB_ASSERT_FATAL; show("kind", kvinstdir(arg_int(w, 1))); }},
     {"temp",       make_temp},
-    {"tempinfo",   temp_info},
+    {"tempinfo",   [](const words &) {
+         struct stat st;
+         if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o ", (unsigned)(st.st_mode & 0777));
+         printf("attempts=%d\n", temp_attempts);
+     }},
     {"exit",       [](const words &w) { exit(arg_int(w, 1)); }},
     {"raise",      [](const words &w) { raise(arg_int(w, 1)); }},
     {"ignore",     [](const words &w) { signal(arg_int(w, 1), SIG_IGN); }},
-    {"spawn-term", spawn_term},
+    {"spawn-term", [](const words &) { /* the child stops this process while it waits */
+         char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
+         char *args[] = {sh, opt, script, NULL};
+         os_spawn("/bin/sh", args);
+         puts("parent-survived");
+     }},
 };
 
 int main(int argc, char **argv)
@@ -151,17 +134,13 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         words w;
         std::string rest = argv[i];
-        for (size_t at; (at = rest.find(':')) != std::string::npos; rest.erase(0, at + 1)) w.push_back(rest.substr(0, at));
+        for (size_t at; (at = rest.find(':')) != std::string::npos; rest.erase(0, at + 1))
+            w.push_back(rest.substr(0, at));
         w.push_back(rest);
-        const auto *action = std::find_if(std::begin(ACTIONS), std::end(ACTIONS), [&](const auto &a) { return w[0] == a.verb; });
-        if (argv[i][0] == '-') {
-            werr_parseOption(argv[i], true);
-        } else if (action != std::end(ACTIONS)) {
-            action->run(w);
-        } else {
-            fprintf(stderr, "alert_probe: unknown action %s\n", argv[i]);
-            return 99;
-        }
+        auto action = std::find_if(std::begin(ACTIONS), std::end(ACTIONS), [&](auto &a) { return w[0] == a.verb; });
+        if (argv[i][0] == '-') werr_parseOption(argv[i], true);
+        else if (action != std::end(ACTIONS)) action->run(w);
+        else return fprintf(stderr, "alert_probe: unknown action %s\n", argv[i]), 99;
         fflush(stdout);
     }
     return 0;
