@@ -5,10 +5,17 @@
  * compared by pointer and nobody frees them.  Operations build their result in
  * one shared scratch buffer and finish by caching it.
  *
+ * The cache is indexed by an open-addressing table (linear probing over a
+ * power-of-two slot array that doubles when half full) rather than by a
+ * fixed-size chained hash table: a build tool's "@" file can hold a million
+ * distinct options, and interning each must stay O(1) at any count.
+ *
  * Invariants:
- *  - Every string in the cache table is a heap copy that is both key and
- *    value of its entry, is never modified and is never freed; two cached
- *    strings with equal contents are the same pointer.
+ *  - Every indexed string is a heap copy that is never modified and never
+ *    freed; two cached strings with equal contents are the same pointer.
+ *  - At most half of the index slots are in use, so every probe ends at an
+ *    empty slot; a slot keeps its string's hash_string value, so probes
+ *    compare texts only on a full hash match and growth never rehashes.
  *  - The scratch buffer is g_scratch_size bytes (0 and NULL before first
  *    use), never shrinks, and its contents mean nothing between operations.
  *    No result ever points into it.
@@ -25,9 +32,9 @@
 #include "hash.h"
 #include "vector.h"
 
-/* A prime well above the few thousand distinct texts of a large run, so the
- * chains stay short without a table that costs start-up time. */
-constexpr uint32_t CACHE_BUCKETS = 5077;
+/* The first index size: 1024 slots (16 KiB) hold the few hundred strings of
+ * an ordinary run without growing, and cost little to clear at start-up. */
+constexpr uint32_t CACHE_INITIAL_SLOTS = 1024;
 
 /* The smallest scratch buffer: one allocation covers every ordinary path,
  * option and message, so most runs never grow it. */
@@ -37,32 +44,70 @@ constexpr uint32_t SCRATCH_FLOOR = 4096;
  * length may be the front of a longer line. */
 constexpr size_t READ_PIECE = 1024;
 
-static hash_table *g_cache;
+struct cache_slot {
+    uint32_t hash;     /* hash_string of text */
+    const char *text;  /* NULL for an empty slot */
+};
+
+static cache_slot *g_slots;     /* the index; NULL before the first string */
+static uint32_t g_slot_count;   /* a power of two */
+static uint32_t g_cached;       /* strings in the index */
 static char *g_scratch;
 static uint32_t g_scratch_size;
 
-static hash_table *cache_table(void)
+/* The slot where a probe for `hash` starts: Fibonacci hashing spreads the
+ * multiplicative string hash over the whole power-of-two range. */
+static uint32_t cache_home(uint32_t hash)
 {
-    if (g_cache == NULL)
-        g_cache = hash_new(CACHE_BUCKETS, hash_string, hash_strcmp, __FILE__, __LINE__);
-    return g_cache;
+    return (uint32_t)(((uint64_t)hash * 2654435769u) & 0xffffffffu) & (g_slot_count - 1);
 }
 
-hash_table *str_cache_table(void)
+/* The slot holding `text` (hashed to `hash`), or the empty slot ending its
+ * probe sequence. */
+static cache_slot *cache_probe(const char *text, uint32_t hash)
 {
-    return cache_table();
+    uint32_t mask = g_slot_count - 1;
+    for (uint32_t i = cache_home(hash);; i = (i + 1) & mask) {
+        cache_slot *slot = &g_slots[i];
+        if (slot->text == NULL || (slot->hash == hash && strcmp(slot->text, text) == 0)) return slot;
+    }
+}
+
+/* Doubles the index (or creates it) and re-inserts every string. */
+static void cache_grow(void)
+{
+    cache_slot *old = g_slots;
+    uint32_t old_count = g_slot_count;
+    if (old_count > UINT32_MAX / 2 / sizeof(cache_slot)) alloc_out_of_memory();
+    g_slot_count = old ? old_count * 2 : CACHE_INITIAL_SLOTS;
+    g_slots = (cache_slot *)alloc_zeroed(g_slot_count * (uint32_t)sizeof(cache_slot));
+    for (uint32_t i = 0; i < old_count; i++) {
+        if (old[i].text != NULL) *cache_probe(old[i].text, old[i].hash) = old[i];
+    }
+    free(old);
 }
 
 /* The cached string equal to `text`: the existing one, or a new heap copy. */
 static const char *cache_text(const char *text)
 {
-    hash_table *table = cache_table();
-    const char *known = (const char *)hash_lookup(table, text);
-    if (known != NULL)
-        return known;
-    char *copy = alloc_strdup(text);
-    hash_insert(table, copy, copy, __FILE__, __LINE__);
-    return copy;
+    if (g_cached >= g_slot_count / 2) cache_grow();
+    uint32_t hash = hash_string(text);
+    cache_slot *slot = cache_probe(text, hash);
+    if (slot->text == NULL) {
+        *slot = {hash, alloc_strdup(text)};
+        g_cached++;
+    }
+    return slot->text;
+}
+
+uint32_t str_cache_count(void)
+{
+    return g_cached;
+}
+
+bool str_is_cached(const char *text)
+{
+    return text != NULL && g_slots != NULL && cache_probe(text, hash_string(text))->text != NULL;
 }
 
 /* A scratch size of `want` bytes, at least the floor and at most what the

@@ -8,8 +8,8 @@
  * geometrically, 4096-byte floor) and then interned, so building a string
  * costs no allocation beyond the final copy of a new text.
  *
- * The cache table is a 5077-bucket hash table (hash_string, hash_strcmp),
- * created on first use.  Single-threaded; operations are not re-entrant.
+ * The cache's index grows with the number of strings (interning stays O(1)
+ * for a million-word "@" file) and is created on first use.  Single-threaded; operations are not re-entrant.
  * NULL inputs are accepted only where noted.
  */
 #ifndef KVQ_STRINGCACHE_H
@@ -23,7 +23,6 @@
 #include "osdep.h"
 
 struct vector;
-struct hash_table;
 
 /* Cached copy of s; NULL gives NULL.  Does not touch the scratch buffer. */
 const char *str_save(const char *s);
@@ -82,7 +81,9 @@ bool str_starts_with(const char *s, const char *prefix);
 bool str_starts_with_nocase(const char *s, const char *prefix);
 bool str_ends_with(const char *s, const char *suffix);
 
-/* The cache's own table, for statistics and benchmarks. */
-hash_table *str_cache_table(void);
+/* Statistics for tests and benchmarks: the number of cached strings, and
+ * whether a text equal to `text` is cached. */
+uint32_t str_cache_count(void);
+bool str_is_cached(const char *text);
 
 #endif /* KVQ_STRINGCACHE_H */

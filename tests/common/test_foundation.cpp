@@ -358,11 +358,11 @@ TEST(StringCache, EqualTextsShareOnePointerAndBuildersGiveCachedResults)
 {
     char a[] = "interned text", b[] = "interned text", own[] = "not cached";
     const char *sa = str_save(a);
-    uint32_t entries = str_cache_table()->count;
+    uint32_t entries = str_cache_count();
     a[0] = 'X';
     EXPECT_TRUE(sa != a && sa == str_save(b) && !strcmp(sa, "interned text")) << "the cache holds its own copy";
     EXPECT_TRUE(sa == str_nsave("interned text and more", 13) && sa == str_format("%s %s", "interned", "text"));
-    EXPECT_EQ(entries, str_cache_table()->count) << "a repeated text adds no entry";
+    EXPECT_EQ(entries, str_cache_count()) << "a repeated text adds no entry";
     EXPECT_TRUE(str_save("short") == str_nsave("short", 100) && !str_save(nullptr) && !str_nsave(nullptr, 3));
     /* A NULL or empty side hands back the other argument itself. */
     for (const char *got : {str_concat(nullptr, own), str_concat(own, nullptr), str_path_join(nullptr, own),
@@ -434,7 +434,7 @@ TEST(StringCache, ReadLineJoinsPiecesAndReadsCrLfAsLf)
     }
     EXPECT_EQ(nullptr, str_read_line(f));
     fclose(f);
-    EXPECT_TRUE(hash_haskey(str_cache_table(), varied.substr(1023, 1023).c_str())) << "pieces are cached too";
+    EXPECT_TRUE(str_is_cached(varied.substr(1023, 1023).c_str())) << "pieces are cached too";
 }
 
 TEST(FoundationDeathTest, MisuseFailsTheStandardAssertion)
