@@ -1,10 +1,31 @@
 #!/usr/bin/env bash
-# Builds kvq with warnings as errors and runs every test suite through CTest.
-# Usage: scripts/test.sh        (from anywhere inside the checkout)
+# Builds kvq and runs every check that CI runs:
+#   1. the optimised build with warnings as errors, and every test suite;
+#   2. each libFuzzer target for 30 seconds (clang, ASan + UBSan);
+#   3. the whole test suite again under AddressSanitizer and UBSan.
+# Usage: scripts/test.sh [--quick]     (--quick: step 1 only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+quick=false
+[ "${1:-}" = "--quick" ] && quick=true
+
+if $quick; then
+  scripts/deps.sh
+else
+  scripts/deps.sh clang libclang-rt-14-dev
+fi
+
+echo "== optimised build, warnings as errors"
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j "$(nproc)"
 ctest --preset ci
+$quick && exit 0
+
+echo "== fuzz targets, 30 seconds each"
+fuzz/run.sh 30
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$(nproc)"
+ctest --preset asan

@@ -130,11 +130,11 @@ TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
     vec_set_tracking(true);
     static const char ALPHA[] = "alpha.c", BETA[] = "beta.c", GAMMA[] = "gamma.c"; /* sites by pointer */
     vector *a = vec_of(12, vec_new(ALPHA, 10)); /* 12/20 */
-    vec_of(3, vec_new(ALPHA, 10));              /* 3/10 */
-    vec_of(1, vec_new_sized(4, BETA, 5));       /* 1/4 */
+    vector *b = vec_of(3, vec_new(ALPHA, 10));  /* 3/10 */
+    vector *c = vec_of(1, vec_new_sized(4, BETA, 5)); /* 1/4 */
     vec_free(vec_of(11, vec_new(BETA, 6)));     /* dead, 11/20 */
-    vec_copy(a, GAMMA, 1);                      /* 12/20, ties with a up to the file */
-    vec_copy(vec_of(30, untracked), GAMMA, 2);
+    vector *a_copy = vec_copy(a, GAMMA, 1);     /* 12/20, ties with a up to the file */
+    vector *u_copy = vec_copy(vec_of(30, untracked), GAMMA, 2);
     /* Sites in reverse order of first appearance in the sorted list (dead beta.c:6 first). */
     EXPECT_EQ("# Living Vector Master List:\n"
               "# ptr    file:line    max_count/capacity    alive\n"
@@ -151,6 +151,7 @@ TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
               "# " + pad(29) + "beta.c:6    " + pad(24) + "0/0    1/20    1/20\n"
               "# " + pad(22) + "Total Summary:0    " + pad(24) + "4/54    1/20    5/74\n",
               traced(vec_master_list_dump));
+    for (vector *v : {a, b, c, a_copy, u_copy, untracked}) vec_free(v);
 }
 
 TEST(MasterList, HashDumpShowsUsageClashesAndFlags)
