@@ -401,6 +401,34 @@ const char *str_read_line(FILE *stream)
     return cache_text(g_scratch);
 }
 
+bool str_read_line_into(FILE *stream, char **buf, size_t *cap, size_t *len)
+{
+    size_t used = 0;
+    for (bool first = true;; first = false) {
+        if (*cap - used < READ_PIECE) {
+            size_t grown = *cap ? 2 * *cap : READ_PIECE;
+            if (grown < used + READ_PIECE) grown = used + READ_PIECE;
+            *buf = (char *)alloc_grow(*buf, *cap, grown);
+            *cap = grown;
+        }
+        char *piece = *buf + used;
+        size_t got = os_read_text_piece(piece, READ_PIECE, stream);
+        if (got == 0) {
+            if (first)
+                return false;
+            break;
+        }
+        used += strlen(piece);
+        /* Only the first piece ends the line by being short, as in
+         * str_read_line: a later short piece still asks the stream once more. */
+        if (ends_line(piece, got) || (first && got < READ_PIECE - 1))
+            break;
+    }
+    (*buf)[used] = '\0';
+    *len = used;
+    return true;
+}
+
 bool str_starts_with(const char *s, const char *prefix)
 {
     return s != NULL && prefix != NULL && strncmp(s, prefix, strlen(prefix)) == 0;

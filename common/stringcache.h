@@ -75,6 +75,13 @@ vector *str_split(const char *s, const char *delims);
  * at most 1023 bytes: a piece that ends in LF or CR ends the line. */
 const char *str_read_line(FILE *stream);
 
+/* The same line as str_read_line gives, without caching anything: the text
+ * goes into the caller's heap buffer *buf of *cap bytes (both may start as
+ * NULL and 0; it grows with alloc_grow and stays the caller's to free), NUL
+ * terminated, with its length in *len.  False at end of file when nothing
+ * was read.  For readers that only look at each line once. */
+bool str_read_line_into(FILE *stream, char **buf, size_t *cap, size_t *len);
+
 /* Prefix / suffix tests; false when either argument is NULL; an empty
  * prefix or suffix matches. */
 bool str_starts_with(const char *s, const char *prefix);

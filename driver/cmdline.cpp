@@ -63,16 +63,20 @@ static void words_append(char *word)
 static char word_buf[GETARGS_WORD_MAX + 1];
 static uint32_t word_len;
 
-/* Adds c to the word; false (alert 917) when the word is already full. */
-static bool word_add(char c)
+/* Adds the n bytes at p to the word; false (alert 917) when they do not all
+ * fit, after keeping the ones that do. */
+static bool word_add_run(const char *p, size_t n)
 {
-    if (word_len == GETARGS_WORD_MAX) {
-        alert(ALERT_ARGUMENT_TOO_LONG);
-        return false;
-    }
-    word_buf[word_len++] = c;
-    return true;
+    size_t room = GETARGS_WORD_MAX - word_len;
+    size_t take = n < room ? n : room;
+    memcpy(word_buf + word_len, p, take);
+    word_len += (uint32_t)take;
+    if (take == n) return true;
+    alert(ALERT_ARGUMENT_TOO_LONG);
+    return false;
 }
+
+static bool word_add(char c) { return word_add_run(&c, 1); }
 
 static void word_end(void)
 {
@@ -82,18 +86,35 @@ static void word_end(void)
     word_len = 0;
 }
 
-/* Splits one line into words.  Quotes of either kind group blanks; inside one
- * kind the other is literal; a backslash escapes a quote, a blank or a
- * backslash and stands for itself before anything else.  Tab and line feed
- * always end a word, even inside quotes, without resetting the quote or
- * escape state.  An overlong word is cut and the rest of the line dropped. */
-static void split_line(const char *line)
+/* The bytes the splitter treats specially; every other byte is copied into
+ * the word as it is, a whole run at a time. */
+struct special_bytes {
+    bool is[256];
+};
+
+static constexpr special_bytes make_special(void)
+{
+    special_bytes t = {};
+    for (const char *c = "'\"\\ \t\n"; *c; c++) t.is[(unsigned char)*c] = true;
+    return t;
+}
+
+static constexpr special_bytes SPECIAL = make_special();
+
+/* Splits one line of `len` bytes into words.  Quotes of either kind group
+ * blanks; inside one kind the other is literal; a backslash escapes a quote,
+ * a blank or a backslash and stands for itself before anything else.  Tab and
+ * line feed always end a word, even inside quotes, without resetting the
+ * quote or escape state.  An overlong word is cut and the rest of the line
+ * dropped. */
+static void split_line(const char *line, size_t len)
 {
     char quote = 0;
     bool escape = false;
     bool room = true;
     word_len = 0;
-    for (const char *p = line; *p && room; p++) {
+    const char *end = line + len;
+    for (const char *p = line; p < end && room; p++) {
         char c = *p;
         switch (c) {
         case '\'':
@@ -125,17 +146,25 @@ static void split_line(const char *line)
         case '\n':
             word_end();
             break;
-        default:
+        default: {
             if (escape) {
                 room = word_add('\\');
                 escape = false;
             }
-            if (room) room = word_add(c);
+            const char *run = p;
+            while (p + 1 < end && !SPECIAL.is[(unsigned char)p[1]]) p++;
+            if (room) room = word_add_run(run, (size_t)(p + 1 - run));
             break;
+        }
         }
     }
     if (word_len > 0) word_end();
 }
+
+/* The line buffer of getargs, kept for the process: lines are split once and
+ * never kept, so nothing of them is cached. */
+static char *line_buf;
+static size_t line_cap;
 
 char **getargs(bool one_line, const char *name, int *count)
 {
@@ -147,9 +176,9 @@ char **getargs(bool one_line, const char *name, int *count)
             printf("%s> ", name);
             fflush(stdout);
         }
-        const char *line = str_read_line(stdin);
-        if (!line) break;
-        split_line(line);
+        size_t len;
+        if (!str_read_line_into(stdin, &line_buf, &line_cap, &len)) break;
+        split_line(line_buf, len);
         if (one_line) break;
     }
     words[words_count] = NULL;
