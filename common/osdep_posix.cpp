@@ -502,17 +502,32 @@ bool os_isatty(int fd)
     return isatty(fd) != 0;
 }
 
-static int os_lower_ascii(unsigned char c)
+/* Every byte value lowered as the C locale does: ASCII letters only. */
+struct os_case_table {
+    unsigned char lower[256];
+};
+
+static constexpr os_case_table os_make_case_table(void)
 {
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+    os_case_table t = {};
+    for (int c = 0; c < 256; c++) t.lower[c] = (unsigned char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    return t;
 }
+
+static constexpr os_case_table OS_CASE = os_make_case_table();
 
 int os_strnicmp(const char *a, const char *b, size_t n)
 {
+    const unsigned char *pa = (const unsigned char *)a;
+    const unsigned char *pb = (const unsigned char *)b;
     for (size_t i = 0; i < n; i++) {
-        int ca = os_lower_ascii((unsigned char)a[i]);
-        int cb = os_lower_ascii((unsigned char)b[i]);
-        if (ca != cb || ca == 0) return ca - cb;
+        if (pa[i] == pb[i]) {
+            if (pa[i] == 0) return 0;
+            continue;
+        }
+        int ca = OS_CASE.lower[pa[i]];
+        int cb = OS_CASE.lower[pb[i]];
+        if (ca != cb) return ca - cb;
     }
     return 0;
 }
