@@ -114,7 +114,33 @@ struct kvq_option_row {
     const char *literal;
     opt_effect effect;
     uint32_t flags;
+    uint32_t len;     /* strlen(literal); 0 without one */
+    char key[2];      /* literal[opt_key_at(len)] in lower and upper case
+                         (as it is, twice, for the case-sensitive tests) */
 };
+
+/* The byte a row checks before comparing the whole literal: the third, past
+ * the "--" that most literals and most arguments share, or the last of a
+ * shorter literal.  Any argument the row can match is at least `len` long,
+ * so the argument has this byte too. */
+static constexpr uint32_t opt_key_at(uint32_t len) { return len < 3 ? len - 1 : 2; }
+
+static constexpr char opt_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+static constexpr char opt_upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+
+/* A table row with its length and key filled in. */
+static constexpr kvq_option_row opt_row(opt_test test, const char *literal, opt_effect effect, uint32_t flags)
+{
+    uint32_t len = 0;
+    while (literal && literal[len]) len++;
+    kvq_option_row row = {test, literal, effect, flags, len, {0, 0}};
+    if (len == 0) return row;
+    char c = literal[opt_key_at(len)];
+    bool nocase = test == OPT_PREFIX_NOCASE || test == OPT_EQUAL_NOCASE;
+    row.key[0] = nocase ? opt_lower(c) : c;
+    row.key[1] = nocase ? opt_upper(c) : c;
+    return row;
+}
 
 static void forward(const char *arg, kvq_scan *scan) { vec_append(scan->options, arg); }
 static void drop(const char *, kvq_scan *) {}
@@ -208,45 +234,53 @@ static void other(const char *arg, kvq_scan *scan)
 }
 
 static constexpr kvq_option_row kvq_options[] = {
-    /* test               literal            effect          flags */
-    {OPT_PREFIX,          "--kvdebug=",      drop,           OPT_KEEP_PENDING},
-    {OPT_EQUAL,           "--kvqcc",         app_name_kvqcc, OPT_GO_ON},
-    {OPT_PREFIX_NOCASE,   "--chip=18",       chip_18,        OPT_GO_ON},
-    {OPT_PENDING,         NULL,              pending_check,  OPT_GO_ON},
-    {OPT_PENDING,         NULL,              summary_dir,    0},
-    {OPT_PREFIX_NOCASE,   "--mafrlcsj",      two_run,        0},
-    {OPT_PREFIX_NOCASE,   "--bins=debug",    bins_debug,     0},
-    {OPT_PREFIX_NOCASE,   "--bins=release",  bins_release,   0},
-    {OPT_PREFIX_NOCASE,   "--chip=",         chip_any,       0},
-    {OPT_EQUAL_NOCASE,    "-v",              echo_up,        0},
-    {OPT_EQUAL_NOCASE,    "-q",              echo_off,       0},
-    {OPT_EQUAL_NOCASE,    "--ver",           echo_off,       0},
-    {OPT_EQUAL_NOCASE,    "--memorysummary", memory_summary, 0},
-    {OPT_EQUAL_NOCASE,    "--adx",           ext_adx,        0},
-    {OPT_PREFIX_NOCASE,   "--ext=",          ext_named,      0},
-    {OPT_PREFIX_NOCASE,   "--std=",          c_std,          0},
-    {OPT_PREFIX,          "@",               command_file,   0},
-    {OPT_PREFIX_NOCASE,   "-E",              error_file,     0},
-    {OPT_ANY,             NULL,              other,          0},
+    /*      test                 literal            effect          flags */
+    opt_row(OPT_PREFIX,          "--kvdebug=",      drop,           OPT_KEEP_PENDING),
+    opt_row(OPT_EQUAL,           "--kvqcc",         app_name_kvqcc, OPT_GO_ON),
+    opt_row(OPT_PREFIX_NOCASE,   "--chip=18",       chip_18,        OPT_GO_ON),
+    opt_row(OPT_PENDING,         NULL,              pending_check,  OPT_GO_ON),
+    opt_row(OPT_PENDING,         NULL,              summary_dir,    0),
+    opt_row(OPT_PREFIX_NOCASE,   "--mafrlcsj",      two_run,        0),
+    opt_row(OPT_PREFIX_NOCASE,   "--bins=debug",    bins_debug,     0),
+    opt_row(OPT_PREFIX_NOCASE,   "--bins=release",  bins_release,   0),
+    opt_row(OPT_PREFIX_NOCASE,   "--chip=",         chip_any,       0),
+    opt_row(OPT_EQUAL_NOCASE,    "-v",              echo_up,        0),
+    opt_row(OPT_EQUAL_NOCASE,    "-q",              echo_off,       0),
+    opt_row(OPT_EQUAL_NOCASE,    "--ver",           echo_off,       0),
+    opt_row(OPT_EQUAL_NOCASE,    "--memorysummary", memory_summary, 0),
+    opt_row(OPT_EQUAL_NOCASE,    "--adx",           ext_adx,        0),
+    opt_row(OPT_PREFIX_NOCASE,   "--ext=",          ext_named,      0),
+    opt_row(OPT_PREFIX_NOCASE,   "--std=",          c_std,          0),
+    opt_row(OPT_PREFIX,          "@",               command_file,   0),
+    opt_row(OPT_PREFIX_NOCASE,   "-E",              error_file,     0),
+    opt_row(OPT_ANY,             NULL,              other,          0),
 };
 
-static bool option_matches(const kvq_option_row *row, const char *arg)
+/* Whether `arg` (of length `len`) passes row's test.  The length and the
+ * key byte turn away nearly every argument before the literal is compared. */
+static bool option_matches(const kvq_option_row *row, const char *arg, size_t len)
 {
     switch (row->test) {
-    case OPT_PREFIX: return strncmp(arg, row->literal, strlen(row->literal)) == 0;
-    case OPT_PREFIX_NOCASE: return os_strnicmp(arg, row->literal, strlen(row->literal)) == 0;
-    case OPT_EQUAL: return strcmp(arg, row->literal) == 0;
-    case OPT_EQUAL_NOCASE: return os_stricmp(arg, row->literal) == 0;
     case OPT_PENDING: return kvq_cfg.summarydir_pending;
     case OPT_ANY: return true;
+    default: break;
     }
-    return false;
+    bool equal_test = row->test == OPT_EQUAL || row->test == OPT_EQUAL_NOCASE;
+    if (equal_test ? len != row->len : len < row->len) return false;
+    char key = arg[opt_key_at(row->len)];
+    if (key != row->key[0] && key != row->key[1]) return false;
+    switch (row->test) {
+    case OPT_PREFIX:
+    case OPT_EQUAL: return memcmp(arg, row->literal, row->len) == 0;
+    default: return os_strnicmp(arg, row->literal, row->len) == 0;
+    }
 }
 
 static void scan_option(const char *arg, kvq_scan *scan)
 {
+    size_t len = strlen(arg);
     for (const kvq_option_row &row : kvq_options) {
-        if (!option_matches(&row, arg)) continue;
+        if (!option_matches(&row, arg, len)) continue;
         if (!(row.flags & (OPT_GO_ON | OPT_KEEP_PENDING))) kvq_cfg.summarydir_pending = false;
         row.effect(arg, scan);
         if (!(row.flags & OPT_GO_ON)) return;
