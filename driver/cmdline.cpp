@@ -161,26 +161,25 @@ static void split_line(const char *line, size_t len)
     if (word_len > 0) word_end();
 }
 
-/* The line buffer of getargs, kept for the process: lines are split once and
- * never kept, so nothing of them is cached. */
-static char *line_buf;
-static size_t line_cap;
-
 char **getargs(bool one_line, const char *name, int *count)
 {
     words_count = 0;
     words_append((char *)name);
     bool prompt = !one_line && name && os_isatty(os_fileno(stdin));
+    /* Each line is split once and never kept, so none of it is cached. */
+    char *line = NULL;
+    size_t cap = 0;
     for (;;) {
         if (prompt) {
             printf("%s> ", name);
             fflush(stdout);
         }
         size_t len;
-        if (!str_read_line_into(stdin, &line_buf, &line_cap, &len)) break;
-        split_line(line_buf, len);
+        if (!str_read_line_into(stdin, &line, &cap, &len)) break;
+        split_line(line, len);
         if (one_line) break;
     }
+    free(line);
     words[words_count] = NULL;
     if (count) *count = (int)words_count;
     return words;
@@ -246,10 +245,24 @@ static const char *unescape(const char *arg)
     return result;
 }
 
+/* Appends what one argument stands for to `out`. */
+static void expand_one(vector *out, const char *arg, cmdline_callback callback)
+{
+    if (callback) callback(arg);
+    if (arg[0] == '\0') return;
+    if (arg[0] == '@') {
+        if (!arg[1] || !expand_file(arg + 1, out, callback)) vec_append(out, str_save(arg));
+        return;
+    }
+    if (strncmp(arg, "--kvdebug", 9) == 0) db_parse_options(arg);
+    vec_append(out, unescape(arg));
+}
+
 /* The worker of cmdline_expand: appends the arguments of argv[1..] to `out`.
- * With `owned`, they are heap words from getargs, freed here once processed
- * (through the copy: by then a nested file may have reused the array argv
- * points into). */
+ * With `owned`, they are heap words from getargs, each freed as soon as it is
+ * processed (through the copy: a nested file may by then have reused the
+ * array argv points into), so that the cached copies of a huge file's words
+ * reuse the memory of the words already done. */
 static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned)
 {
     if (argc <= 0) return;
@@ -259,20 +272,10 @@ static void expand(vector *out, int argc, char **argv, cmdline_callback callback
     vector *pending = VEC_NEW_SIZED((uint32_t)argc);
     for (int i = 1; i < argc; i++) vec_append(pending, argv[i] ? argv[i] : "");
 
-    const char *arg = NULL;
-    vec_for_each(pending, arg) {
-        if (callback) callback(arg);
-        if (arg[0] == '\0') continue;
-        if (arg[0] == '@') {
-            if (!arg[1] || !expand_file(arg + 1, out, callback)) vec_append(out, str_save(arg));
-            continue;
-        }
-        if (strncmp(arg, "--kvdebug", 9) == 0) db_parse_options(arg);
-        vec_append(out, unescape(arg));
-    }
-
-    if (owned) {
-        for (uint32_t i = 0; i < vec_size(pending); i++) free(vec_get(pending, i));
+    for (uint32_t i = 0; i < vec_size(pending); i++) {
+        char *arg = (char *)vec_get(pending, i);
+        expand_one(out, arg, callback);
+        if (owned) free(arg);
     }
     vec_free(pending);
 }
