@@ -439,22 +439,29 @@ static bool cmdfile_verbatim(const char *option)
     return !strchr(option, '"') && !strpbrk(option, CMDFILE_QUOTED);
 }
 
+/* The length of the options after item 0 of `args` joined with single
+ * blanks (0 when there are none). */
+static size_t joined_length(vector *args)
+{
+    size_t total = 0;
+    for (uint32_t i = 1; i < vec_size(args); i++) total += strlen((const char *)vec_get(args, i)) + 1;
+    return total ? total - 1 : 0;
+}
+
 /* The options after item 0 of `args` joined with single blanks, exactly as
- * repeated "%s %s" joining would give, in one buffer sized beforehand so that
- * a million options cost linear time.  NULL when there are none; the caller
- * frees the result. */
-static char *join_options(vector *args)
+ * repeated "%s %s" joining would give, in one buffer of the `length` that
+ * joined_length gave, so that a million options cost linear time.  NULL when
+ * there are none; the caller frees the result. */
+static char *join_options(vector *args, size_t length)
 {
     uint32_t count = vec_size(args);
     if (count < 2) return NULL;
-    size_t total = 0;
-    for (uint32_t i = 1; i < count; i++) total += strlen((const char *)vec_get(args, i)) + 1;
-    if (total > UINT32_MAX) {
+    if (length >= UINT32_MAX) {
         alert(ALERT_OUT_OF_MEMORY);
         return NULL;
     }
 
-    char *joined = (char *)alloc_zeroed((uint32_t)total);
+    char *joined = (char *)alloc_zeroed((uint32_t)length + 1);
     char *end = joined;
     for (uint32_t i = 1; i < count; i++) {
         const char *item = (const char *)vec_get(args, i);
@@ -505,17 +512,18 @@ int kvq_spawn(vector *args, bool force)
     DB_ENTER("kvq_spawn");
     if (force) DB_TRACEF("Forced use of command file");
     const char *path = (const char *)vec_get(args, 0);
-    char *joined = join_options(args);
-    const char *shown = joined ? joined : "";
-
-    size_t length = strlen(path) + (joined ? 1 + strlen(joined) : 0);
+    size_t options_length = joined_length(args);
+    size_t length = strlen(path) + (vec_size(args) > 1 ? 1 + options_length : 0);
     bool use_file = force;
     if (length > os_cmdline_max()) {
         DB_TRACEF("Command line length is too long for OS (%u), using command file", (unsigned)length);
         use_file = true;
     }
 
+    /* The joined options are only ever shown: a quiet run does not build them. */
     bool echo = !kvq_cfg.silent_run && kvq_cfg.echo_level != 0;
+    char *joined = echo || (gDebugFlags & DB_FLAG_TRACE) ? join_options(args, options_length) : NULL;
+    const char *shown = joined ? joined : "";
     vector *child = args;
     if (use_file) {
         const char *cmdfile = command_file_name();
