@@ -537,24 +537,29 @@ int os_stricmp(const char *a, const char *b)
     return os_strnicmp(a, b, SIZE_MAX);
 }
 
+/* fgets does the reading, a block at a time, but cannot say how many bytes it
+ * stored when the text holds a NUL; so the buffer is first filled with a
+ * non-zero mark, and then the NUL fgets stores is the last NUL in it.  CR LF
+ * can only stand at the end of what fgets stored, or be split by a full
+ * buffer that ends in CR, where one byte is peeked. */
 size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
 {
-    assert(size >= 2);
-    size_t n = 0;
-    flockfile(stream);
-    while (n + 1 < size) {
-        int c = getc_unlocked(stream);
-        if (c == EOF) break;
-        if (c == '\r') {
-            /* CR LF reads as LF, also when the LF would start the next piece. */
-            int next = getc_unlocked(stream);
-            if (next == '\n') c = '\n';
-            else if (next != EOF) ungetc(next, stream);
-        }
-        buf[n++] = (char)c;
-        if (c == '\n') break;
+    assert(size >= 2 && size <= INT_MAX);
+    memset(buf, '\n', size);
+    if (!fgets(buf, (int)size, stream)) {
+        buf[0] = '\0';
+        return 0;
     }
-    funlockfile(stream);
-    buf[n] = '\0';
+    size_t n = strlen(buf);
+    if (n < size - 1 && (n == 0 || buf[n - 1] != '\n'))
+        n = (size_t)((const char *)memrchr(buf, '\0', size) - buf);
+    if (n >= 2 && buf[n - 1] == '\n' && buf[n - 2] == '\r') {
+        buf[n - 2] = '\n';
+        buf[--n] = '\0';
+    } else if (n == size - 1 && buf[n - 1] == '\r') {
+        int next = getc(stream);
+        if (next == '\n') buf[n - 1] = '\n';
+        else if (next != EOF) ungetc(next, stream);
+    }
     return n;
 }

@@ -1,7 +1,8 @@
 /*
- * test_read_line.cpp - the non-caching line reader gives exactly the lines of
- * the caching one, piece boundaries, CR LF, lone CR and NUL bytes included,
- * and caches nothing.
+ * test_read_line.cpp - text reading: the piece reader against a byte-at-a-time
+ * reading, and the non-caching line reader against the caching one, with
+ * piece boundaries, CR LF, lone CR and NUL bytes; the non-caching reader
+ * caches nothing.
  */
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "osdep.h"
 #include "stringcache.h"
 
 namespace {
@@ -36,7 +38,57 @@ FILE *file_with(const std::string &text)
     return f;
 }
 
+/* Text-mode reading one byte at a time: at most size-1 bytes, up to and
+ * including a line feed, CR LF read as LF wherever it falls. */
+size_t reference_piece(std::string &out, size_t size, FILE *f)
+{
+    out.clear();
+    while (out.size() + 1 < size) {
+        int c = getc(f);
+        if (c == EOF) break;
+        if (c == '\r') {
+            int next = getc(f);
+            if (next == '\n') c = '\n';
+            else if (next != EOF) ungetc(next, f);
+        }
+        out += (char)c;
+        if (c == '\n') break;
+    }
+    return out.size();
+}
+
+/* Bytes drawn from the awkward ones, in runs that cross small piece sizes. */
+std::string random_bytes(unsigned seed, size_t count)
+{
+    const char pick[] = {'a', 'b', '\r', '\n', '\0', '\r', 'c'};
+    srand(seed);
+    std::string text;
+    while (text.size() < count) text += std::string((size_t)(1 + rand() % 3), pick[rand() % 7]);
+    return text;
+}
+
 }  // namespace
+
+TEST(ReadTextPiece, MatchesAByteAtATimeReading)
+{
+    const std::string texts[] = {awkward_text(), random_bytes(7, 20000), random_bytes(8, 3000) + "\r"};
+    for (const std::string &text : texts) {
+        for (size_t size : {2u, 3u, 4u, 7u, 64u, 1024u}) {
+            FILE *mine = file_with(text), *ref = file_with(text);
+            std::vector<char> buf(size + 1, 'x');
+            std::string want;
+            for (int piece = 0;; piece++) {
+                size_t n = os_read_text_piece(buf.data(), size, mine);
+                ASSERT_EQ(n, reference_piece(want, size, ref)) << "size " << size << " piece " << piece;
+                ASSERT_EQ(std::string(buf.data(), n), want) << "size " << size << " piece " << piece;
+                ASSERT_EQ(buf[n], '\0');
+                if (n == 0) break;
+            }
+            fclose(mine);
+            fclose(ref);
+        }
+    }
+}
 
 TEST(ReadLineInto, MatchesTheCachingReaderAndCachesNothing)
 {
