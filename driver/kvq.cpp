@@ -119,10 +119,10 @@ struct kvq_option_row {
                          (as it is, twice, for the case-sensitive tests) */
 };
 
-/* The byte a row checks before comparing the whole literal: the third, past
- * the "--" that most literals and most arguments share, or the last of a
- * shorter literal.  Any argument the row can match is at least `len` long,
- * so the argument has this byte too. */
+/* The byte of an argument that decides which rows are worth comparing: the
+ * third, past the "--" that most literals and most arguments share, or the
+ * last of a shorter literal.  Any argument a row can match is at least as
+ * long as its literal, so it has the row's key byte. */
 static constexpr uint32_t opt_key_at(uint32_t len) { return len < 3 ? len - 1 : 2; }
 
 static constexpr char opt_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
@@ -256,30 +256,66 @@ static constexpr kvq_option_row kvq_options[] = {
     opt_row(OPT_ANY,             NULL,              other,          0),
 };
 
-/* Whether `arg` (of length `len`) passes row's test.  The length and the
- * key byte turn away nearly every argument before the literal is compared. */
+constexpr uint32_t OPT_ROWS = sizeof kvq_options / sizeof kvq_options[0];
+static_assert(OPT_ROWS <= 32, "a row set is one bit per row");
+
+/* The rows an argument may match, as bit sets of row indexes: the rows whose
+ * key is byte b at key position k, and the rows without a literal, which are
+ * always tried.  One look-up per key position replaces a test per row. */
+struct opt_row_sets {
+    uint32_t by_key[3][256];
+    uint32_t always;
+};
+
+static constexpr opt_row_sets opt_make_row_sets(void)
+{
+    opt_row_sets sets = {};
+    for (uint32_t i = 0; i < OPT_ROWS; i++) {
+        const kvq_option_row &row = kvq_options[i];
+        if (row.len == 0) {
+            sets.always |= 1u << i;
+            continue;
+        }
+        uint32_t *at = sets.by_key[opt_key_at(row.len)];
+        at[(unsigned char)row.key[0]] |= 1u << i;
+        at[(unsigned char)row.key[1]] |= 1u << i;
+    }
+    return sets;
+}
+
+static constexpr opt_row_sets OPT_ROW_SETS = opt_make_row_sets();
+
+/* The rows worth testing against `arg` of length `len`: those whose key the
+ * argument has in the key's position. */
+static uint32_t opt_candidates(const char *arg, size_t len)
+{
+    const unsigned char *u = (const unsigned char *)arg;
+    uint32_t rows = OPT_ROW_SETS.always | OPT_ROW_SETS.by_key[0][u[0]];
+    if (len > 1) rows |= OPT_ROW_SETS.by_key[1][u[1]];
+    if (len > 2) rows |= OPT_ROW_SETS.by_key[2][u[2]];
+    return rows;
+}
+
+/* Whether `arg` (of length `len`, its key already matched) passes row's
+ * test. */
 static bool option_matches(const kvq_option_row *row, const char *arg, size_t len)
 {
     switch (row->test) {
     case OPT_PENDING: return kvq_cfg.summarydir_pending;
     case OPT_ANY: return true;
-    default: break;
+    case OPT_PREFIX: return len >= row->len && memcmp(arg, row->literal, row->len) == 0;
+    case OPT_EQUAL: return len == row->len && memcmp(arg, row->literal, row->len) == 0;
+    case OPT_PREFIX_NOCASE: return len >= row->len && os_strnicmp(arg, row->literal, row->len) == 0;
+    case OPT_EQUAL_NOCASE: return len == row->len && os_strnicmp(arg, row->literal, row->len) == 0;
     }
-    bool equal_test = row->test == OPT_EQUAL || row->test == OPT_EQUAL_NOCASE;
-    if (equal_test ? len != row->len : len < row->len) return false;
-    char key = arg[opt_key_at(row->len)];
-    if (key != row->key[0] && key != row->key[1]) return false;
-    switch (row->test) {
-    case OPT_PREFIX:
-    case OPT_EQUAL: return memcmp(arg, row->literal, row->len) == 0;
-    default: return os_strnicmp(arg, row->literal, row->len) == 0;
-    }
+    return false;
 }
 
 static void scan_option(const char *arg, kvq_scan *scan)
 {
     size_t len = strlen(arg);
-    for (const kvq_option_row &row : kvq_options) {
+    for (uint32_t rows = opt_candidates(arg, len); rows != 0; rows &= rows - 1) {
+        const kvq_option_row &row = kvq_options[__builtin_ctz(rows)];
         if (!option_matches(&row, arg, len)) continue;
         if (!(row.flags & (OPT_GO_ON | OPT_KEEP_PENDING))) kvq_cfg.summarydir_pending = false;
         row.effect(arg, scan);
