@@ -88,20 +88,10 @@ static void word_end(void)
 
 /* The bytes the splitter treats specially; every other byte is copied into
  * the word as it is, a whole run at a time. */
-struct special_bytes {
-    bool is[256];
-};
+static const char SPECIAL_BYTES[] = "'\"\\ \t\n";
 
-static constexpr special_bytes make_special(void)
-{
-    special_bytes t = {};
-    for (const char *c = "'\"\\ \t\n"; *c; c++) t.is[(unsigned char)*c] = true;
-    return t;
-}
-
-static constexpr special_bytes SPECIAL = make_special();
-
-/* Splits one line of `len` bytes into words.  Quotes of either kind group
+/* Splits one line of `len` bytes, with a NUL after them and none among
+ * them, into words.  Quotes of either kind group
  * blanks; inside one kind the other is literal; a backslash escapes a quote,
  * a blank or a backslash and stands for itself before anything else.  Tab and
  * line feed always end a word, even inside quotes, without resetting the
@@ -151,9 +141,9 @@ static void split_line(const char *line, size_t len)
                 room = word_add('\\');
                 escape = false;
             }
-            const char *run = p;
-            while (p + 1 < end && !SPECIAL.is[(unsigned char)p[1]]) p++;
-            if (room) room = word_add_run(run, (size_t)(p + 1 - run));
+            size_t run = 1 + strcspn(p + 1, SPECIAL_BYTES);
+            if (room) room = word_add_run(p, run);
+            p += run - 1;
             break;
         }
         }
