@@ -13,6 +13,8 @@
  * Invariants:
  *  - Every indexed string is a heap copy that is never modified and never
  *    freed; two cached strings with equal contents are the same pointer.
+ *  - g_texts holds the g_cached strings; every slot in use names one of them
+ *    and each is named by exactly one slot.
  *  - At most half of the index slots are in use, so every probe ends at an
  *    empty slot; a slot keeps its string's hash_string value, so probes
  *    compare texts only on a full hash match and growth never rehashes.
@@ -44,14 +46,18 @@ constexpr uint32_t SCRATCH_FLOOR = 4096;
  * length may be the front of a longer line. */
 constexpr size_t READ_PIECE = 1024;
 
+/* Eight bytes a slot: the index of a huge "@" file's strings is its largest
+ * block, and it is touched at random. */
 struct cache_slot {
-    uint32_t hash;     /* hash_string of text */
-    const char *text;  /* NULL for an empty slot */
+    uint32_t hash;     /* hash_string of the text */
+    uint32_t text;     /* 1 + the text's place in g_texts; 0 for an empty slot */
 };
 
 static cache_slot *g_slots;     /* the index; NULL before the first string */
 static uint32_t g_slot_count;   /* a power of two */
-static uint32_t g_cached;       /* strings in the index */
+static const char **g_texts;    /* the cached strings in the order cached */
+static uint32_t g_texts_cap;
+static uint32_t g_cached;       /* strings in the index and in g_texts */
 static char *g_scratch;
 static uint32_t g_scratch_size;
 
@@ -69,7 +75,7 @@ static cache_slot *cache_probe(const char *text, uint32_t hash)
     uint32_t mask = g_slot_count - 1;
     for (uint32_t i = cache_home(hash);; i = (i + 1) & mask) {
         cache_slot *slot = &g_slots[i];
-        if (slot->text == NULL || (slot->hash == hash && strcmp(slot->text, text) == 0)) return slot;
+        if (slot->text == 0 || (slot->hash == hash && strcmp(g_texts[slot->text - 1], text) == 0)) return slot;
     }
 }
 
@@ -82,7 +88,7 @@ static void cache_grow(void)
     g_slot_count = old ? old_count * 2 : CACHE_INITIAL_SLOTS;
     g_slots = (cache_slot *)alloc_zeroed(g_slot_count * (uint32_t)sizeof(cache_slot));
     for (uint32_t i = 0; i < old_count; i++) {
-        if (old[i].text != NULL) *cache_probe(old[i].text, old[i].hash) = old[i];
+        if (old[i].text != 0) *cache_probe(g_texts[old[i].text - 1], old[i].hash) = old[i];
     }
     free(old);
 }
@@ -93,11 +99,16 @@ static const char *cache_text(const char *text)
     if (g_cached >= g_slot_count / 2) cache_grow();
     uint32_t hash = hash_string(text);
     cache_slot *slot = cache_probe(text, hash);
-    if (slot->text == NULL) {
-        *slot = {hash, alloc_strdup(text)};
-        g_cached++;
+    if (slot->text == 0) {
+        if (g_cached == g_texts_cap) {
+            uint32_t cap = g_texts_cap ? 2 * g_texts_cap : CACHE_INITIAL_SLOTS / 2;
+            g_texts = (const char **)alloc_grow(g_texts, g_texts_cap * sizeof *g_texts, cap * sizeof *g_texts);
+            g_texts_cap = cap;
+        }
+        g_texts[g_cached++] = alloc_strdup(text);
+        *slot = {hash, g_cached};
     }
-    return slot->text;
+    return g_texts[slot->text - 1];
 }
 
 uint32_t str_cache_count(void)
@@ -107,7 +118,7 @@ uint32_t str_cache_count(void)
 
 bool str_is_cached(const char *text)
 {
-    return text != NULL && g_slots != NULL && cache_probe(text, hash_string(text))->text != NULL;
+    return text != NULL && g_slots != NULL && cache_probe(text, hash_string(text))->text != 0;
 }
 
 /* A scratch size of `want` bytes, at least the floor and at most what the
