@@ -6,8 +6,8 @@
  * A command file is read through standard input reopened on it, split into
  * words by getargs, and those words are expanded in turn; standard input stays
  * attached to the last file opened.  getargs keeps one word array for the
- * process; the words it returns belong to the caller, so an outer expansion
- * keeps its words while a nested file reuses the array.
+ * process; the words it returns belong to the caller, who moves them out of
+ * the array before a nested file reuses it.
  *
  * Invariant: the files being expanded at any moment are distinct (by device
  * and inode) and at most CMDLINE_MAX_DEPTH deep, so every expansion ends.
@@ -255,25 +255,29 @@ static void expand_one(vector *out, const char *arg, cmdline_callback callback)
 }
 
 /* The worker of cmdline_expand: appends the arguments of argv[1..] to `out`.
- * With `owned`, they are heap words from getargs, each freed as soon as it is
- * processed (through the copy: a nested file may by then have reused the
- * array argv points into), so that the cached copies of a huge file's words
- * reuse the memory of the words already done. */
+ * With `owned`, argv is getargs' array and the arguments are its heap words,
+ * each freed as soon as it is processed, so that the cached copies of a huge
+ * file's words reuse the memory of the words already done.  A nested file
+ * reuses that array, so before the first "@" argument the words move to a
+ * copy of it; a file without "@" words needs no copy. */
 static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned)
 {
     if (argc <= 0) return;
     if (!program_name && argv[0]) program_name = os_basename_copy(argv[0]);
 
-    /* A nested file reuses the getargs array, so take the words out first. */
-    vector *pending = VEC_NEW_SIZED((uint32_t)argc);
-    for (int i = 1; i < argc; i++) vec_append(pending, argv[i] ? argv[i] : "");
-
-    for (uint32_t i = 0; i < vec_size(pending); i++) {
-        char *arg = (char *)vec_get(pending, i);
+    char **list = argv;
+    char **copy = NULL;
+    for (int i = 1; i < argc; i++) {
+        char *arg = list[i] ? list[i] : (char *)"";
+        if (owned && !copy && arg[0] == '@') {
+            copy = (char **)alloc_zeroed((uint32_t)argc * (uint32_t)sizeof *copy);
+            memcpy(copy, list, (size_t)argc * sizeof *copy);
+            list = copy;
+        }
         expand_one(out, arg, callback);
         if (owned) free(arg);
     }
-    vec_free(pending);
+    free(copy);
 }
 
 vector *cmdline_expand(int argc, char **argv, cmdline_callback callback)
