@@ -380,6 +380,9 @@ int kvq_main(int argc, char **argv)
     reg_set_c_stdlib("c90");
     const char *arg = NULL;
     vec_for_each(args, arg) scan_option(arg, &scan);
+    /* Everything kept from the arguments is a cached string: a huge list's
+     * memory is free again before the command file is written. */
+    vec_free(args);
 
     redirect_stderr();
     const char *ext = NULL;
@@ -395,7 +398,6 @@ int kvq_main(int argc, char **argv)
     bool ok = run_backend(program, scan.options);
     db_finish();
 
-    vec_free(args);
     vec_free(scan.options);
     vec_free(scan.extensions);
     return ok ? 0 : 1;
