@@ -199,11 +199,13 @@ static const char *msg_take_field(msg_line *l)
     return start;
 }
 
-/* The field [p, end) read as atoi reads it: an optional sign, then digits up
- * to the first non-digit.  Saturates instead of overflowing, so a hostile run
- * of digits reads as a huge value, never as a small one. */
+/* The field [p, end) read as atoi reads it: white space (a CR, VT or FF can
+ * stand inside a blank-separated field), an optional sign, then digits up to
+ * the first non-digit.  Saturates instead of overflowing, so a hostile run of
+ * digits reads as a huge value, never as a small one. */
 static int32_t msg_atoi(const char *p, const char *end)
 {
+    while (p < end && isspace((unsigned char)*p)) p++;
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
     int64_t value = 0;

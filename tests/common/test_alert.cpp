@@ -191,7 +191,7 @@ TEST(MsgCat, FileLinesReplaceEmbeddedEntries)
                    "2004 F first\n2004 f second\n"                               /* 16, 17 */
                    "900 E exec %d\n141 F open %s %n\n"                           /* 18: %d where %s is passed; 19 */
                    "2005 E " + std::string(300, 'a') + "\n"                      /* 20, its rest 21 */
-                   "2006 m last\n2007 E ");                                      /* 22; 23: no text */
+                   "\v2006 m last\n2007 E ");                                    /* 22, VT read as atoi does; 23: no text */
     vector *catalogue = nullptr;
     std::string reports = stderr_of([&] { catalogue = load_edf(file.c_str()); }), expected;
     ASSERT_NE(nullptr, catalogue);
