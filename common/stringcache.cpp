@@ -11,8 +11,11 @@
  * distinct options, and interning each must stay O(1) at any count.
  *
  * Invariants:
- *  - Every indexed string is a heap copy that is never modified and never
- *    freed; two cached strings with equal contents are the same pointer.
+ *  - Every indexed string is a copy that is never modified and never freed;
+ *    two cached strings with equal contents are the same pointer.  Copies
+ *    are carved one after another from TEXT_CHUNK-byte chunks (g_chunk_at
+ *    and g_chunk_left describe the unused end of the newest), except texts
+ *    longer than TEXT_OWN_BLOCK, which get a block of their own.
  *  - g_texts holds the g_cached strings; every slot in use names one of them
  *    and each is named by exactly one slot.
  *  - At most half of the index slots are in use, so every probe ends at an
@@ -42,6 +45,17 @@ constexpr uint32_t CACHE_INITIAL_SLOTS = 1024;
  * option and message, so most runs never grow it. */
 constexpr uint32_t SCRATCH_FLOOR = 4096;
 
+/* Cached texts are never freed, so they are carved from chunks rather than
+ * allocated one by one: a million-word "@" file then costs a few dozen heap
+ * calls instead of a million, and its texts lie packed in the order cached.
+ * 64 KiB is far more than an ordinary run caches, yet small beside the
+ * index of a huge one. */
+constexpr size_t TEXT_CHUNK = 64 * 1024;
+
+/* A text of more bytes than this is given its own block: carving it would
+ * abandon the rest of a chunk that could hold many ordinary texts. */
+constexpr size_t TEXT_OWN_BLOCK = TEXT_CHUNK / 16;
+
 /* str_read_line reads pieces of at most READ_PIECE - 1 bytes; a piece of that
  * length may be the front of a longer line. */
 constexpr size_t READ_PIECE = 1024;
@@ -58,6 +72,8 @@ static uint32_t g_slot_count;   /* a power of two */
 static const char **g_texts;    /* the cached strings in the order cached */
 static uint32_t g_texts_cap;
 static uint32_t g_cached;       /* strings in the index and in g_texts */
+static char *g_chunk_at;        /* the free end of the newest text chunk */
+static size_t g_chunk_left;     /* its bytes */
 static char *g_scratch;
 static uint32_t g_scratch_size;
 
@@ -93,8 +109,29 @@ static void cache_grow(void)
     free(old);
 }
 
-/* The cached string equal to `text`: the existing one, or a new heap copy. */
-static const char *cache_text(const char *text)
+/* A never-freed copy of the `size` bytes at `text`. */
+static const char *text_copy(const char *text, size_t size)
+{
+    char *copy;
+    if (size > TEXT_OWN_BLOCK) {
+        if (size > UINT32_MAX) alloc_out_of_memory();
+        copy = (char *)alloc_zeroed((uint32_t)size);
+    } else {
+        if (size > g_chunk_left) {
+            g_chunk_at = (char *)alloc_zeroed(TEXT_CHUNK);
+            g_chunk_left = TEXT_CHUNK;
+        }
+        copy = g_chunk_at;
+        g_chunk_at += size;
+        g_chunk_left -= size;
+    }
+    memcpy(copy, text, size);
+    return copy;
+}
+
+/* The cached string equal to `text` of `len` bytes: the existing one, or a
+ * new copy. */
+static const char *cache_text(const char *text, size_t len)
 {
     if (g_cached >= g_slot_count / 2) cache_grow();
     uint32_t hash = hash_string(text);
@@ -105,7 +142,7 @@ static const char *cache_text(const char *text)
             g_texts = (const char **)alloc_grow(g_texts, g_texts_cap * sizeof *g_texts, cap * sizeof *g_texts);
             g_texts_cap = cap;
         }
-        g_texts[g_cached++] = alloc_strdup(text);
+        g_texts[g_cached++] = text_copy(text, len + 1);
         *slot = {hash, g_cached};
     }
     return g_texts[slot->text - 1];
@@ -160,7 +197,7 @@ static char *scratch_reserve(uint64_t need, size_t keep)
 
 const char *str_save(const char *s)
 {
-    return s == NULL ? NULL : cache_text(s);
+    return s == NULL ? NULL : cache_text(s, strlen(s));
 }
 
 const char *str_nsave(const char *s, size_t n)
@@ -171,7 +208,7 @@ const char *str_nsave(const char *s, size_t n)
     char *buf = scratch_reserve((uint64_t)len + 1, 0);
     memcpy(buf, s, len);
     buf[len] = '\0';
-    return cache_text(buf);
+    return cache_text(buf, len);
 }
 
 const char *str_format(const char *fmt, ...)
@@ -205,7 +242,7 @@ const char *str_vformat(const char *fmt, va_list ap)
         }
     }
     va_end(again);
-    return cache_text(g_scratch);
+    return cache_text(g_scratch, (size_t)len);
 }
 
 /* Caches the n bytes at a followed by the n bytes at b. */
@@ -215,7 +252,7 @@ static const char *cache_pair(const char *a, size_t alen, const char *b, size_t 
     memcpy(buf, a, alen);
     memcpy(buf + alen, b, blen);
     buf[alen + blen] = '\0';
-    return cache_text(buf);
+    return cache_text(buf, alen + blen);
 }
 
 const char *str_concat(const char *a, const char *b)
@@ -244,7 +281,7 @@ const char *str_path_join(const char *dir, const char *name)
     memcpy(buf, dir, dlen);
     buf[dlen] = OS_DIR_SEP;
     memcpy(buf + dlen + 1, name, nlen + 1);
-    return cache_text(buf);
+    return cache_text(buf, dlen + 1 + nlen);
 }
 
 /* Cached copy of s with every byte passed through `map`. */
@@ -255,7 +292,7 @@ static const char *cache_mapped(const char *s, const unsigned char map[256])
     for (size_t i = 0; i < len; i++)
         buf[i] = (char)map[(unsigned char)s[i]];
     buf[len] = '\0';
-    return cache_text(buf);
+    return cache_text(buf, len);
 }
 
 /* Case maps, built on first use: the identity with `convert` applied to the
@@ -353,7 +390,7 @@ const char *str_escape(const char *s, const char *chars, char escape)
     }
     assert(xp == buf+cnt);
     *xp = '\0';
-    return cache_text(buf);
+    return cache_text(buf, cnt);
 }
 
 const char *str_quote(const char *s, char quote)
@@ -364,7 +401,7 @@ const char *str_quote(const char *s, char quote)
     memcpy(buf + 1, s, len);
     buf[len + 1] = quote;
     buf[len + 2] = '\0';
-    return cache_text(buf);
+    return cache_text(buf, len + 2);
 }
 
 vector *str_split(const char *s, const char *delims)
@@ -409,7 +446,7 @@ const char *str_read_line(FILE *stream)
             break;
     }
     g_scratch[used] = '\0';
-    return cache_text(g_scratch);
+    return cache_text(g_scratch, used);
 }
 
 bool str_read_line_into(FILE *stream, char **buf, size_t *cap, size_t *len)
