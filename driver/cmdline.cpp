@@ -4,10 +4,13 @@
  * in place, depth first.
  *
  * A command file is read through standard input reopened on it, split into
- * words by getargs, and those words are expanded in turn; standard input stays
- * attached to the last file opened.  getargs keeps one word array for the
- * process; the words it returns belong to the caller, who moves them out of
- * the array before a nested file reuses it.
+ * words by the splitter behind getargs, and those words are expanded in turn;
+ * standard input stays attached to the last file opened.  One word array
+ * serves the process; an expansion moves its words out of the array before a
+ * nested file reuses it.  getargs hands out heap copies of the words.  An
+ * expansion caches the words it would cache unchanged anyway (pre_cached) as
+ * soon as they are split, so the bulk of a huge file is copied once, into
+ * the string cache; only its other words are heap copies, freed once used.
  *
  * Invariant: the files being expanded at any moment are distinct (by device
  * and inode) and at most CMDLINE_MAX_DEPTH deep, so every expansion ends.
@@ -50,10 +53,8 @@ static void words_append(char *word)
     if (words_count + 1 >= words_cap) {
         if (words_cap > UINT32_MAX / 2 / sizeof *words) alert(ALERT_OUT_OF_MEMORY);
         uint32_t cap = words_cap ? words_cap * 2 : WORDS_INITIAL;
-        char **grown = (char **)alloc_zeroed(cap * (uint32_t)sizeof *grown);
-        if (words_count) memcpy(grown, words, words_count * sizeof *grown);
-        free(words);
-        words = grown;
+        /* Growing in place lets a large array move without being copied. */
+        words = (char **)alloc_grow(words, words_cap * sizeof *words, cap * sizeof *words);
         words_cap = cap;
     }
     words[words_count++] = word;
@@ -78,10 +79,23 @@ static bool word_add_run(const char *p, size_t n)
 
 static bool word_add(char c) { return word_add_run(&c, 1); }
 
+/* Whether an expansion keeps `word` as its cached string from the start:
+ * when the expansion would cache it unchanged, that is, when it is not
+ * empty, names no command file and holds no backslash to remove. */
+static bool pre_cached(const char *word)
+{
+    return word[0] != '\0' && word[0] != '@' && !strchr(word, '\\');
+}
+
+/* Set while an expansion reads a file: the words go to the array as
+ * pre_cached tells, rather than all as heap copies for getargs' caller. */
+static bool words_for_expansion;
+
 static void word_end(void)
 {
     word_buf[word_len] = '\0';
-    words_append(alloc_strdup(word_buf));
+    bool cache = words_for_expansion && pre_cached(word_buf);
+    words_append(cache ? (char *)str_save(word_buf) : alloc_strdup(word_buf));
     word_len = 0;
 }
 
@@ -150,8 +164,11 @@ static void split_line(const char *line, size_t len)
     if (word_len > 0) word_end();
 }
 
-char **getargs(bool one_line, const char *name, int *count)
+/* getargs, with the words kept as an expansion wants them when
+ * `for_expansion` is set. */
+static char **read_words(bool one_line, const char *name, int *count, bool for_expansion)
 {
+    words_for_expansion = for_expansion;
     words_count = 0;
     words_append((char *)name);
     bool prompt = !one_line && name && os_isatty(os_fileno(stdin));
@@ -172,6 +189,11 @@ char **getargs(bool one_line, const char *name, int *count)
     words[words_count] = NULL;
     if (count) *count = (int)words_count;
     return words;
+}
+
+char **getargs(bool one_line, const char *name, int *count)
+{
+    return read_words(one_line, name, count, false);
 }
 
 /* ---- expansion ---------------------------------------------------------------- */
@@ -217,7 +239,7 @@ static bool expand_file(const char *path, vector *out, cmdline_callback callback
 
     open_files[open_depth++] = id;
     int count;
-    char **file_words = getargs(false, program_name, &count);
+    char **file_words = read_words(false, program_name, &count, true);
     expand(out, count, file_words, callback, true);
     open_depth--;
     return true;
@@ -225,10 +247,11 @@ static bool expand_file(const char *path, vector *out, cmdline_callback callback
 
 /* A cached copy of arg without the backslashes that stand before a blank, a
  * quote or another backslash (the character after such a backslash is kept
- * and not looked at again). */
-static const char *unescape(const char *arg)
+ * and not looked at again).  An arg that is `cached` already is its own
+ * result when it holds no backslash. */
+static const char *unescape(const char *arg, bool cached)
 {
-    if (!strchr(arg, '\\')) return str_save(arg);
+    if (!strchr(arg, '\\')) return cached ? arg : str_save(arg);
     size_t len = strlen(arg);
     char *copy = (char *)alloc_zeroed((uint32_t)len + 1);
     char *q = copy;
@@ -241,8 +264,8 @@ static const char *unescape(const char *arg)
     return result;
 }
 
-/* Appends what one argument stands for to `out`. */
-static void expand_one(vector *out, const char *arg, cmdline_callback callback)
+/* Appends what one argument stands for to `out`; `cached` as for unescape. */
+static void expand_one(vector *out, const char *arg, cmdline_callback callback, bool cached)
 {
     if (callback) callback(arg);
     if (arg[0] == '\0') return;
@@ -251,15 +274,15 @@ static void expand_one(vector *out, const char *arg, cmdline_callback callback)
         return;
     }
     if (strncmp(arg, "--kvdebug", 9) == 0) db_parse_options(arg);
-    vec_append(out, unescape(arg));
+    vec_append(out, unescape(arg, cached));
 }
 
 /* The worker of cmdline_expand: appends the arguments of argv[1..] to `out`.
- * With `owned`, argv is getargs' array and the arguments are its heap words,
- * each freed as soon as it is processed, so that the cached copies of a huge
- * file's words reuse the memory of the words already done.  A nested file
- * reuses that array, so before the first "@" argument the words move to a
- * copy of it; a file without "@" words needs no copy. */
+ * With `owned`, argv is the word array of a file read for expansion: the
+ * pre_cached words are cached strings, the others heap words, each freed as
+ * soon as it is processed.  A nested file reuses that array, so before the
+ * first "@" argument the words move to a copy of it; a file without "@"
+ * words needs no copy. */
 static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned)
 {
     if (argc <= 0) return;
@@ -274,8 +297,9 @@ static void expand(vector *out, int argc, char **argv, cmdline_callback callback
             memcpy(copy, list, (size_t)argc * sizeof *copy);
             list = copy;
         }
-        expand_one(out, arg, callback);
-        if (owned) free(arg);
+        bool cached = owned && pre_cached(arg);
+        expand_one(out, arg, callback, cached);
+        if (owned && !cached) free(arg);
     }
     free(copy);
 }
