@@ -4,8 +4,10 @@
  *
  * Every argument is sorted, in one left-to-right pass over the option table,
  * into consumed (it only changes kvq_cfg), forwarded unchanged, or forwarded
- * translated.  The back-end option list never holds the program path;
- * run_backend puts it in front of a copy.
+ * translated.  Item 0 of the driver's own back-end option list is a slot
+ * for the program path, filled in when the back end runs, so a huge list is
+ * never copied just to put the path in front; run_backend, which leaves its
+ * caller's list alone, runs a copy with such a slot.
  *
  * Invariant on standard error: while the driver works, descriptor 2 points at
  * the error file (or at standard output when there is none); while a back end
@@ -86,7 +88,7 @@ void apply_extension(const char *name, vector *options)
 
 /* What the scan works on besides kvq_cfg. */
 struct kvq_scan {
-    vector *options;     /* the back-end option list */
+    vector *options;     /* the back-end option list after the path slot */
     vector *extensions;  /* extension names asked for, in order */
 };
 
@@ -344,10 +346,12 @@ static void chip_from_command_file(const char *path)
     fclose(f);
 }
 
+static bool run_in_slot(const char *name, vector *args);
+
 /* Two-run mode: a silent first run that leaves its summary in a temporary
  * file T, whose name the second run gets as "--summarycmp=T".  Without a
  * temporary name (alert 2082, fatal unless a message file says otherwise)
- * there is no first run. */
+ * there is no first run.  `options` starts with the path slot. */
 static void first_of_two_runs(const char *program, vector *options)
 {
     char *name = os_temp_name(NULL);
@@ -364,7 +368,7 @@ static void first_of_two_runs(const char *program, vector *options)
     vec_append(first, str_format("-E%s", summary));
 
     kvq_cfg.silent_run = true;
-    run_backend(program, first);
+    run_in_slot(program, first);
     kvq_cfg.silent_run = false;
     vec_free(first);
     vec_append(options, str_format("--summarycmp=%s", summary));
@@ -375,8 +379,11 @@ int kvq_main(int argc, char **argv)
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 
-    kvq_scan scan = {VEC_NEW(), VEC_NEW()};
     vector *args = cmdline_args(argc, argv);
+    /* Room for the path slot, every argument and the few options added
+     * after the scan: a huge list is allocated once. */
+    kvq_scan scan = {VEC_NEW_SIZED(vec_size(args) + 8), VEC_NEW()};
+    vec_append(scan.options, "");
     reg_set_c_stdlib("c90");
     const char *arg = NULL;
     vec_for_each(args, arg) scan_option(arg, &scan);
@@ -390,12 +397,12 @@ int kvq_main(int argc, char **argv)
     if (!kvq_cfg.chip_given && kvq_cfg.cmdfile_arg) chip_from_command_file(kvq_cfg.cmdfile_arg);
     if (kvq_cfg.selected_ext == 0) apply_extension("KVQ", scan.options);
     if (const char *debug_option = db_make_option(DBC_KVQ, "driver")) {
-        vec_insert(scan.options, debug_option, 0);
+        vec_insert(scan.options, debug_option, 1);
     }
 
     const char *program = str_concat(kvq_cfg.backend_base, kvq_cfg.backend_suffix);
     if (kvq_cfg.two_run) first_of_two_runs(program, scan.options);
-    bool ok = run_backend(program, scan.options);
+    bool ok = run_in_slot(program, scan.options);
     db_finish();
 
     vec_free(scan.options);
@@ -431,7 +438,8 @@ void redirect_stderr(void)
     setvbuf(stderr, NULL, _IOLBF, 512);
 }
 
-bool run_backend(const char *name, vector *options)
+/* run_backend on `args`, whose item 0 is a slot that receives the path. */
+static bool run_in_slot(const char *name, vector *args)
 {
     const char *path = reg_mkpath(REG_BIN, name);
     if (!path) {
@@ -439,8 +447,7 @@ bool run_backend(const char *name, vector *options)
         return false;
     }
 
-    vector *args = VEC_COPY(options);
-    vec_insert(args, path, 0);
+    vec_set(args, path, 0);
     if (saved_stderr != 0) os_dup2(saved_stderr, 2);
     if (error_stream) {
         fclose(error_stream);
@@ -448,7 +455,6 @@ bool run_backend(const char *name, vector *options)
     }
     int status = kvq_spawn(args, true);
     int spawn_errno = errno;
-    vec_free(args);
     redirect_stderr();
 
     if (status == 0) return true;
@@ -459,6 +465,15 @@ bool run_backend(const char *name, vector *options)
         alert(ALERT_EXIT_STATUS, status);
     }
     return false;
+}
+
+bool run_backend(const char *name, vector *options)
+{
+    vector *args = VEC_COPY(options);
+    vec_insert(args, "", 0);
+    bool ok = run_in_slot(name, args);
+    vec_free(args);
+    return ok;
 }
 
 /* The characters that put a command-file line in double quotes. */
