@@ -39,6 +39,18 @@
 #define KVQ_NORETURN
 #endif
 
+/* Index of the lowest set bit of a non-zero word. */
+inline uint32_t os_lowest_bit(uint32_t word)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    return (uint32_t)__builtin_ctz(word);
+#else
+    uint32_t i = 0;
+    while (!(word & 1u)) word >>= 1, i++;
+    return i;
+#endif
+}
+
 /* ---- path separators --------------------------------------------------- */
 
 /* The separator written when paths are joined. */

@@ -317,7 +317,7 @@ static void scan_option(const char *arg, kvq_scan *scan)
 {
     size_t len = strlen(arg);
     for (uint32_t rows = opt_candidates(arg, len); rows != 0; rows &= rows - 1) {
-        const kvq_option_row &row = kvq_options[__builtin_ctz(rows)];
+        const kvq_option_row &row = kvq_options[os_lowest_bit(rows)];
         if (!option_matches(&row, arg, len)) continue;
         if (!(row.flags & (OPT_GO_ON | OPT_KEEP_PENDING))) kvq_cfg.summarydir_pending = false;
         row.effect(arg, scan);
