@@ -50,6 +50,8 @@ enum : uint32_t {
     ALERT_ASSERT_FATAL = 1503,
     ALERT_BAD_WERROR_ID = 1606,
     ALERT_CANT_CREATE_TEMP = 2082,
+    ALERT_CMDFILE_SELF = 2083,     /* an "@" file that includes itself */
+    ALERT_CMDFILE_DEPTH = 2084,    /* "@" files nested too deeply */
 };
 
 /* Raises a numbered alert; the arguments fill the catalogue text.  Returns 1

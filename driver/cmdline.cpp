@@ -28,12 +28,6 @@
 #include "stringcache.h"
 #include "vector.h"
 
-/* Command files that include themselves, or nest too deeply. */
-enum : uint32_t {
-    ALERT_CMDFILE_SELF = 2083,
-    ALERT_CMDFILE_DEPTH = 2084,
-};
-
 static char *program_name;
 
 const char *cmdline_program_name(void) { return program_name; }
