@@ -3,10 +3,11 @@
  * quotes escaped with a backslash, then the whole option quoted when it holds
  * a blank, tab, LF or CR) against a decoder of our own.
  *
- * The input is split at NUL bytes into options.  For each, the written line
- * must decode back to the option, be quoted exactly when the option holds one
- * of the four characters (vertical tab and form feed do not count), and be an
- * interned string.  Nothing here raises an alert.
+ * The input is split at NUL bytes into options.  Each written line must be
+ * an interned string, decode back to the option, and be quoted exactly when
+ * the option holds one of the four characters (vertical tab and form feed do
+ * not count; an unquoted line never begins with a quote, as a leading one is
+ * escaped).  Nothing here raises an alert.
  */
 #include <cstring>
 
@@ -14,18 +15,15 @@
 #include "kvq.h"
 #include "stringcache.h"
 
-/* The option a command-file line stands for: outer quotes removed when the
- * line begins with one, then the backslash before each double quote.  False
- * when the line is not a valid encoding (an unescaped quote inside, or a
- * quoted line without its closing quote). */
-static bool decode(const std::string &line, std::string *option)
+/* The option a line stands for: outer quotes removed when it begins with
+ * one, then the backslash before each double quote.  False when the line is
+ * no valid encoding (an unescaped quote inside, or no closing quote). */
+static bool decode(std::string body, std::string *option)
 {
-    std::string body = line;
     if (!body.empty() && body[0] == '"') {
         if (body.size() < 2 || body.back() != '"') return false;
         body = body.substr(1, body.size() - 2);
     }
-    option->clear();
     for (size_t i = 0; i < body.size(); i++) {
         if (body[i] == '"') return false;
         if (body[i] == '\\' && i + 1 < body.size() && body[i + 1] == '"') i++;
@@ -34,27 +32,18 @@ static bool decode(const std::string &line, std::string *option)
     return true;
 }
 
-static void check_option(const std::string &option)
-{
-    const char *line = kvq_cmdfile_line(option.c_str());
-    fz_check(line != nullptr, "every option has a line");
-    fz_check(line == str_save(line), "the line is an interned string");
-    std::string decoded;
-    fz_check(decode(line, &decoded), "the line is a valid encoding");
-    fz_check(decoded == option, "the line decodes to the option");
-    bool needs_quotes = option.find_first_of(" \t\n\r") != std::string::npos;
-    /* An unquoted line never begins with a quote: a leading one is escaped. */
-    fz_check(needs_quotes == (line[0] == '"'), "quoted exactly when the option holds a blank, tab, LF or CR");
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const char *p = (const char *)data, *end = p + size;
-    while (p <= end) {
-        const char *nul = (const char *)memchr(p, '\0', (size_t)(end - p));
-        const char *stop = nul ? nul : end;
-        check_option(std::string(p, (size_t)(stop - p)));
-        p = stop + 1;
+    for (const char *stop; p <= end; p = stop + 1) {
+        stop = (const char *)memchr(p, '\0', (size_t)(end - p));
+        if (!stop) stop = end;
+        std::string option(p, (size_t)(stop - p)), decoded;
+        const char *line = kvq_cmdfile_line(option.c_str());
+        fz_check(line != nullptr && line == str_save(line), "the line is an interned string");
+        fz_check(decode(line, &decoded) && decoded == option, "the line decodes to the option");
+        fz_check((option.find_first_of(" \t\n\r") != std::string::npos) == (line[0] == '"'),
+                 "quoted exactly when the option holds a blank, tab, LF or CR");
     }
     return 0;
 }

@@ -2,20 +2,17 @@
  * fuzz_intake.cpp - the argument intake (cmdline_expand) on a tree of "@"
  * files.
  *
- * The input is split at the byte 0x1E into the contents of up to four
- * command files f0..f3 in the scratch directory, and the intake runs on the
- * command line "kvq @f0"; the files may name each other ("@f2"), themselves,
- * the directories "." and ".." (which are no command files and stay as they
- * are), or files that do not exist.  Inputs holding a '/' are skipped, so no
- * name can leave the scratch directory (no "@/dev/zero").
+ * The input is split at the byte 0x1E into up to four command files f0..f3
+ * in the scratch directory, and the intake runs on "kvq @f0"; the files may
+ * name each other, themselves, the directories "." and ".." (no command
+ * files: they stay as they are) or missing files.  Inputs holding a '/' are
+ * skipped, so no name leaves the scratch directory.
  *
- * The reference expansion (files read with the word model of fuzz_util, "@"
- * names resolved in the tree, other words unescaped, empty ones dropped)
- * predicts the arguments, their order, that each is an interned string, and
- * how many 917 errors are raised.  A tree in which a file includes itself
- * ends the run with fatal alert 2083, and more than 20 cut words end it with
- * "too many errors": such inputs, and those the model does not describe, run
- * in a forked child whose exit status is checked.
+ * The reference expansion predicts the arguments, their order, that each is
+ * an interned string, and the number of 917 errors.  A file that includes
+ * itself ends the run with fatal alert 2083, more than 20 cut words with
+ * "too many errors": such inputs, and those the model does not describe,
+ * run in a forked child whose exit status is checked.
  */
 #include <algorithm>
 #include <cstring>
@@ -31,39 +28,23 @@ constexpr int TREE_FILES = 4;
 constexpr uint8_t FILE_SEPARATOR = 0x1E;
 static const char *const FILE_NAMES[TREE_FILES] = {"f0", "f1", "f2", "f3"};
 
-struct tree {
-    std::string text[TREE_FILES];  /* each file as a text-mode reader sees it */
-    bool described;                /* the word model covers every file */
-};
-
 struct expansion {
+    std::vector<std::string> files[TREE_FILES]; /* the lines of each file */
+    bool modelled = true;
     std::vector<std::string> args;
     unsigned cut_lines = 0;
     bool cyclic = false;
 };
 
-static int file_index(const std::string &name)
-{
-    for (int i = 0; i < TREE_FILES; i++) {
-        if (name == FILE_NAMES[i]) return i;
-    }
-    return -1;
-}
-
-static void model(const tree &t, const std::vector<std::string> &args, std::vector<int> &open, expansion &e)
+static void model(expansion &e, const std::vector<std::string> &args, std::vector<int> &open)
 {
     for (const std::string &arg : args) {
         if (e.cyclic) return;
-        if (arg.empty()) continue;
-        if (arg[0] != '@') {
-            e.args.push_back(fz_unescape(arg));
-            continue;
-        }
-        std::string name = arg.substr(1);
-        int k = file_index(name);
-        if (k < 0) {
-            /* Not a command file (missing, or a directory): kept as it is. */
-            e.args.push_back(arg);
+        int k = TREE_FILES;
+        if (arg[0] == '@') k = (int)(std::find(FILE_NAMES, FILE_NAMES + TREE_FILES, arg.substr(1)) - FILE_NAMES);
+        if (k == TREE_FILES) {
+            /* An ordinary argument, or "@" naming no command file. */
+            e.args.push_back(arg[0] == '@' ? arg : fz_unescape(arg));
             continue;
         }
         if (std::find(open.begin(), open.end(), k) != open.end()) {
@@ -71,9 +52,9 @@ static void model(const tree &t, const std::vector<std::string> &args, std::vect
             return;
         }
         std::vector<std::string> words;
-        for (const std::string &line : fz_lines(t.text[k])) e.cut_lines += fz_split_line(line, words);
+        for (const std::string &line : e.files[k]) e.cut_lines += fz_split_line(line, words);
         open.push_back(k);
-        model(t, words, open, e);
+        model(e, words, open);
         open.pop_back();
     }
 }
@@ -83,27 +64,18 @@ static void seen(const char *arg)
     fz_check(arg != nullptr, "the callback sees a real argument");
 }
 
-struct intake_case {
-    const tree *t;
-    const expansion *want;
-};
-
-/* Runs the intake on "kvq @f0" and compares it with the model when the
- * model describes the tree and the run can end normally. */
 static void run_intake(void *arg)
 {
-    const intake_case *c = (const intake_case *)arg;
+    const expansion *want = (const expansion *)arg;
     char arg0[] = "kvq", arg1[] = "@f0";
     char *argv[] = {arg0, arg1, nullptr};
     uint32_t errors_before = alert_error_count();
     vector *out = cmdline_expand(2, argv, seen);
-    if (c->t->described && !c->want->cyclic) {
-        const std::vector<std::string> &want = c->want->args;
-        fz_check(alert_error_count() - errors_before == c->want->cut_lines, "one alert 917 per cut word");
-        fz_check(vec_size(out) == want.size(), "as many arguments as the model");
-        for (uint32_t i = 0; i < vec_size(out) && i < want.size(); i++) {
-            fz_check(vec_get(out, i) == str_save(want[i].c_str()), "each argument is the model's, interned");
-        }
+    if (want->modelled && !want->cyclic) {
+        fz_check(alert_error_count() - errors_before == want->cut_lines, "one alert 917 per cut word");
+        fz_check(vec_size(out) == want->args.size(), "as many arguments as the model");
+        for (uint32_t i = 0; i < vec_size(out) && i < want->args.size(); i++)
+            fz_check(vec_get(out, i) == str_save(want->args[i].c_str()), "each argument is the model's, interned");
     }
     vec_free(out);
 }
@@ -119,33 +91,25 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (memchr(data, '/', size)) return 0;
-    fz_guard_in_process();
     fz_enter_scratch();
-    tree t;
-    t.described = true;
+    expansion e;
     const uint8_t *start = data, *end = data + size;
     for (int i = 0; i < TREE_FILES; i++) {
         const uint8_t *stop = i + 1 < TREE_FILES ? std::find(start, end, FILE_SEPARATOR) : end;
         fz_write_file(FILE_NAMES[i], start, (size_t)(stop - start));
-        t.text[i] = fz_text_mode(start, (size_t)(stop - start));
-        t.described = t.described && fz_modelled(start, (size_t)(stop - start), 1024);
+        e.files[i] = fz_lines(start, (size_t)(stop - start));
+        e.modelled = e.modelled && fz_modelled(start, (size_t)(stop - start), 1024);
         start = stop < end ? stop + 1 : end;
     }
-    expansion want;
     std::vector<int> open;
-    model(t, {"@f0"}, open, want);
-    intake_case c{&t, &want};
-
-    if (t.described && !want.cyclic && want.cut_lines == 0) {
-        run_intake(&c);
+    model(e, {"@f0"}, open);
+    if (e.modelled && !e.cyclic && e.cut_lines == 0) {
+        run_intake(&e);
     } else {
-        int status = fz_forked(run_intake, &c);
-        if (t.described) {
-            bool fatal = want.cyclic || want.cut_lines > FZ_ERROR_LIMIT;
-            fz_check(status == (fatal ? FZ_EXIT_FATAL : 0), "a forked run ends by itself exactly when it must");
-        } else {
-            fz_check(status == 0 || status == FZ_EXIT_FATAL, "a forked run ends normally or by a fatal alert");
-        }
+        int status = fz_forked(run_intake, &e);
+        bool fatal = e.cyclic || e.cut_lines > FZ_ERROR_LIMIT;
+        fz_check(e.modelled ? status == (fatal ? FZ_EXIT_FATAL : 0) : (status == 0 || status == FZ_EXIT_FATAL),
+                 "a forked run ends by itself exactly when it must");
     }
     fz_leave_scratch();
     return 0;

@@ -1,16 +1,14 @@
 /*
- * fuzz_util.cpp - scratch directory, forked runs and the reference models of
- * the command-file syntax shared by the libFuzzer targets.
+ * fuzz_util.cpp - scratch directory, forked runs and the reference model of
+ * the command-file word syntax shared by the libFuzzer targets.
  *
- * Invariant: between two inputs the process's working directory is the one
- * libFuzzer started in; the scratch directory is entered only while an input
- * runs and is removed at exit.
+ * Invariant: between two inputs the working directory is the one libFuzzer
+ * started in and the scratch directory is empty; it is removed at exit.
  */
 #include "fuzz_util.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <ftw.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,29 +24,6 @@
 static std::string scratch_dir;
 static int home_fd = -1;
 
-static void remove_tree(const std::string &path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (!S_ISDIR(st.st_mode)) {
-        unlink(path.c_str());
-        return;
-    }
-    chmod(path.c_str(), 0700);
-    if (DIR *d = opendir(path.c_str())) {
-        while (struct dirent *e = readdir(d)) {
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) remove_tree(path + "/" + e->d_name);
-        }
-        closedir(d);
-    }
-    rmdir(path.c_str());
-}
-
-static void remove_scratch(void)
-{
-    if (!scratch_dir.empty()) remove_tree(scratch_dir);
-}
-
 void fz_check(bool ok, const char *what)
 {
     if (ok) return;
@@ -56,6 +31,28 @@ void fz_check(bool ok, const char *what)
      * fuzzer closes the target's standard error (-close_fd_mask). */
     __sanitizer_report_error_summary((std::string("fuzz check failed: ") + what).c_str());
     abort();
+}
+
+static int remove_entry(const char *path, const struct stat *, int, struct FTW *ftw)
+{
+    if (ftw->level > 0) remove(path);
+    return 0;
+}
+
+static void clear_scratch(void)
+{
+    nftw(scratch_dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+static void remove_scratch(void)
+{
+    clear_scratch();
+    rmdir(scratch_dir.c_str());
+}
+
+static void abort_on_fatal(int)
+{
+    fz_check(false, "unexpected fatal alert");
 }
 
 void fz_enter_scratch(void)
@@ -70,55 +67,26 @@ void fz_enter_scratch(void)
         atexit(remove_scratch);
     }
     fz_check(chdir(scratch_dir.c_str()) == 0, "chdir into the scratch directory");
+    alert_set_exit_hook(abort_on_fatal);
 }
 
 void fz_leave_scratch(void)
 {
+    clear_scratch();
     fz_check(fchdir(home_fd) == 0, "chdir back");
-}
-
-std::string fz_scratch_path(const char *name)
-{
-    return scratch_dir + "/" + name;
 }
 
 void fz_write_file(const char *name, const uint8_t *data, size_t size)
 {
-    FILE *f = fopen(fz_scratch_path(name).c_str(), "wb");
+    FILE *f = fopen(name, "wb");
     fz_check(f != nullptr, "create a scratch file");
     fz_check(size == 0 || fwrite(data, 1, size, f) == size, "write a scratch file");
     fclose(f);
 }
 
-void fz_clear_scratch(void)
-{
-    DIR *d = opendir(scratch_dir.c_str());
-    if (!d) return;
-    while (struct dirent *e = readdir(d)) {
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) remove_tree(scratch_dir + "/" + e->d_name);
-    }
-    closedir(d);
-}
-
-void fz_stdin_from(const uint8_t *data, size_t size)
-{
-    fz_write_file("stdin.txt", data, size);
-    fz_check(freopen(fz_scratch_path("stdin.txt").c_str(), "r", stdin) != nullptr, "reopen standard input");
-}
-
-static void abort_on_fatal(int)
-{
-    fz_check(false, "unexpected fatal alert");
-}
-
 static void exit_on_fatal(int)
 {
     _exit(FZ_EXIT_FATAL);
-}
-
-void fz_guard_in_process(void)
-{
-    alert_set_exit_hook(abort_on_fatal);
 }
 
 /* Seconds a forked run may take before it is killed and reported as a hang. */
@@ -142,7 +110,7 @@ int fz_forked(void (*body)(void *), void *arg)
     return WEXITSTATUS(st);
 }
 
-/* ---- reference models ---------------------------------------------------- */
+/* ---- reference model ----------------------------------------------------- */
 
 bool fz_modelled(const uint8_t *data, size_t size, size_t piece)
 {
@@ -160,27 +128,15 @@ bool fz_modelled(const uint8_t *data, size_t size, size_t piece)
     return true;
 }
 
-std::string fz_text_mode(const uint8_t *data, size_t size)
+std::vector<std::string> fz_lines(const uint8_t *data, size_t size)
 {
-    std::string text;
-    text.reserve(size);
+    std::vector<std::string> lines(1);
     for (size_t i = 0; i < size; i++) {
         if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
-        text += (char)data[i];
+        lines.back() += (char)data[i];
+        if (data[i] == '\n' && i + 1 < size) lines.emplace_back();
     }
-    return text;
-}
-
-std::vector<std::string> fz_lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t lf = text.find('\n', start);
-        size_t end = lf == std::string::npos ? text.size() : lf + 1;
-        lines.push_back(text.substr(start, end - start));
-        start = end;
-    }
+    if (lines.back().empty()) lines.pop_back();
     return lines;
 }
 
@@ -201,19 +157,16 @@ bool fz_split_line(const std::string &line, std::vector<std::string> &words)
     for (char c : line) {
         bool room = true;
         if (c == '\'' || c == '"') {
-            if (escape) room = add(c);
-            else if (!quote) quote = c;
-            else if (quote == c) quote = 0;
-            else room = add(c);
+            if (escape || (quote && quote != c)) room = add(c);
+            else quote = quote ? 0 : c;
             escape = false;
         } else if (c == '\\') {
             if (escape) room = add('\\');
             escape = !escape;
-        } else if (c == ' ') {
-            if (quote || escape) room = add(' ');
-            else end_word();
+        } else if (c == ' ' && (quote || escape)) {
+            room = add(' ');
             escape = false;
-        } else if (c == '\t' || c == '\n') {
+        } else if (c == ' ' || c == '\t' || c == '\n') {
             end_word();
         } else {
             if (escape) room = add('\\');

@@ -3,8 +3,6 @@
  * and cmdline_expand's handling of "@" files.  Both reopen standard input, so
  * each TEST needs no standard input afterwards.
  */
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -38,35 +36,36 @@ strings words_of(const std::string &dir, const std::string &text, bool one_line)
     return out;
 }
 
-strings items(vector *v)
-{
-    strings out;
-    for (uint32_t i = 0; i < vec_size(v); i++) out.push_back((const char *)vec_get(v, i));
-    return out;
-}
-
 strings seen;
 void remember(const char *arg) { seen.push_back(arg); }
+
+std::string x(size_t n) { return std::string(n, 'x'); }
 
 }  // namespace
 
 TEST(Getargs, SplitsLinesIntoWords)
 {
-    struct row {
+    /* text, one line only, words */
+    const struct {
         std::string text;
         bool one_line;
         strings words;
-    };
-    const row rows[] = {
+    } rows[] = {
         {"plain \"a b\"  'say \"hi\"'\n", false, {"plain", "a b", "", "say \"hi\""}},
-        {"\"a\tb c\" d\n", false, {"a", "b c", "d"}},          /* tab splits; the quote carries on */
+        {"\"a\tb c\" d\n", false, {"a", "b c", "d"}}, /* tab splits; the quote carries on */
         {"\"it\\'s\" \\q \\\\ \\ \n", false, {"it's", "\\q", "\\", " "}},
-        {"end\\", false, {"end"}},                                /* escape at the end is dropped */
-        {"a\r\nb\rc\n\n", false, {"a", "b\rc", ""}},              /* CR LF reads as LF */
+        {"end\\", false, {"end"}}, /* escape at the end is dropped */
+        {"a\r\nb\rc\n\n", false, {"a", "b\rc", ""}}, /* CR LF reads as LF */
         {"one two\nthree\n", true, {"one", "two"}},
+        /* A word reaching the limit mid-run, by a kept backslash or after a
+         * quote is cut there and the rest of its line dropped. */
+        {x(3000) + " cut\nnext\n", false, {x(GETARGS_WORD_MAX), "next"}},
+        {x(2046) + "\\ab rest\nz\n", false, {x(2046) + "\\", "z"}},
+        {x(2047) + "'y' more\nz\n", false, {x(2047), "z"}},
+        {x(1500) + " 'p q'\tr\n", false, {x(1500), "p q", "r"}}, /* a line longer than any buffer */
     };
     std::string dir = tu_mkdtemp();
-    for (const row &c : rows) EXPECT_EQ(words_of(dir, c.text, c.one_line), c.words) << c.text;
+    for (const auto &c : rows) EXPECT_EQ(words_of(dir, c.text, c.one_line), c.words) << c.text.substr(0, 40);
 
     /* Far more words than the array starts with. */
     std::string many;
@@ -83,24 +82,19 @@ TEST(CmdlineExpand, ExpandsFilesAndUnescapesArguments)
     tu_write(dir + "/outer.txt", "o1 @" + dir + "/inner.txt o2 \\\"kept\\\"\n");
     tu_write(dir + "/inner.txt", "i1\n--kvdebug=assert:warning\n");
     std::string outer = "@" + dir + "/outer.txt", missing = "@" + dir + "/missing.txt";
-    std::string at_dir = "@" + dir;  /* a directory is not a command file */
+    std::string at_dir = "@" + dir; /* a directory is not a command file */
     std::vector<const char *> argv = {"/some/where/kvq", "a\\ b", "", outer.c_str(), missing.c_str(),
                                       "C:\\src\\x.c", "@", "q\\\\\\'", at_dir.c_str()};
 
     vector *args = cmdline_expand((int)argv.size(), (char **)argv.data(), remember);
-    EXPECT_EQ(items(args), (strings{"a b", "o1", "i1", "--kvdebug=assert:warning", "o2", "\"kept\"", missing,
-                                    "C:\\src\\x.c", "@", "q\\'", at_dir}));
-    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + dir + "/inner.txt", "i1",
-                             "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c", "@",
-                             "q\\\\\\'", at_dir}));
+    strings got;
+    for (uint32_t i = 0; i < vec_size(args); i++) got.push_back((const char *)vec_get(args, i));
+    EXPECT_EQ(got, (strings{"a b", "o1", "i1", "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c",
+                            "@", "q\\'", at_dir}));
+    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + dir + "/inner.txt", "i1", "--kvdebug=assert:warning",
+                             "o2", "\"kept\"", missing, "C:\\src\\x.c", "@", "q\\\\\\'", at_dir}));
     EXPECT_EQ(gAssertLevel, (uint32_t)DB_ASSERT_WARNING);
     EXPECT_STREQ(cmdline_program_name(), "kvq");
-
-    /* Standard input stays on the last file expanded. */
-    struct stat in, inner;
-    ASSERT_EQ(fstat(0, &in), 0);
-    ASSERT_EQ(stat((dir + "/inner.txt").c_str(), &inner), 0);
-    EXPECT_EQ(in.st_ino, inner.st_ino);
     vec_free(args);
     tu_rmtree(dir);
 }
