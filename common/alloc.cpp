@@ -35,8 +35,14 @@ void *alloc_grow(void *p, size_t old_size, size_t new_size)
     assert(new_size >= old_size);
     char *q = (char *)realloc(p, new_size != 0 ? new_size : 1);
     if (q == NULL) alloc_out_of_memory();
-    memset(q + old_size, 0, new_size - old_size);
     return q;
+}
+
+void *alloc_large(size_t size)
+{
+    void *p = os_alloc_large(size);
+    if (p == NULL) alloc_out_of_memory();
+    return p;
 }
 
 char *alloc_strdup(const char *s)

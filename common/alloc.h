@@ -23,10 +23,16 @@ char *alloc_strdup(const char *s);
 
 /* Resizes `p` (a block from this module, or NULL with old_size 0) from
  * old_size to new_size >= old_size bytes: the first old_size bytes are kept,
- * the rest are zero.  The block may move; the old pointer is then invalid.
- * Growing in place avoids copying and re-touching large arrays (the vector's
- * data).  Exhaustion is fatal alert 296. */
+ * the rest are unspecified.  The block may move; the old pointer is then
+ * invalid.  Neither filling the new part nor copying a block the heap can
+ * grow in place touches the grown pages, so an array that doubles costs
+ * memory only as it fills.  Exhaustion is fatal alert 296. */
 void *alloc_grow(void *p, size_t old_size, size_t new_size);
+
+/* A zero-filled block of `size` bytes (a multiple of OS_LARGE_PAGE) for a
+ * big table, from os_alloc_large; release it with os_free_large.
+ * Exhaustion is fatal alert 296. */
+void *alloc_large(size_t size);
 
 /* Raises the fatal alert 296 "out of memory"; for callers that find a
  * request cannot be represented before asking the heap. */

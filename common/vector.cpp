@@ -4,8 +4,9 @@
  * trace.
  *
  * Invariants kept by every operation:
- *  - count <= capacity; capacity is 0 or initial * 2^k; slots at and beyond
- *    count are NULL (arrays are zero-filled when allocated).
+ *  - count <= capacity; capacity is 0 or initial * 2^k; the slots below
+ *    count hold the items (NULL where vec_set skipped over some), the slots
+ *    beyond are unspecified, so growth never touches memory ahead of use.
  *  - A tracked vector's record holds its current capacity and the largest
  *    count it ever had; records are never freed and outlive their vectors.
  *  - Every iterator on a vector's stack came from the iterator cache and goes
@@ -139,8 +140,7 @@ static void vec_grow(vector *p, uint32_t need)
     uint64_t cap = p->capacity != 0 ? 2 * (uint64_t)p->capacity : p->initial;
     while (need >= cap) cap *= 2;
     if (cap > VEC_MAX_SLOTS) alloc_out_of_memory();
-    /* Resized in place where the heap allows: the slots beyond count are
-     * NULL already, so keeping all old slots equals copying the items. */
+    /* Resized in place where the heap allows. */
     p->data = (void **)alloc_grow(p->data, p->capacity * sizeof(void *), cap * sizeof(void *));
     p->capacity = (uint32_t)cap;
     if (p->record != NULL) {
@@ -184,6 +184,7 @@ void vec_set(vector *p, const void *item, uint32_t index)
     assert(p != NULL);
     vec_grow(p, index > p->count ? index : p->count);
     assert(p->data != NULL);
+    if (index > p->count) memset(&p->data[p->count], 0, (index - p->count) * sizeof(void *));
     p->data[index] = (void *)item;
     if (index >= p->count) p->count = index + 1;
     vec_note_count(p);
@@ -197,13 +198,18 @@ void *vec_get(const vector *p, uint32_t index)
     return p->data[index];
 }
 
+void vec_truncate(vector *p, uint32_t count)
+{
+    assert(p != NULL && count <= p->count);
+    p->count = count;
+}
+
 vector *vec_copy(const vector *p, const char *file, int line)
 {
     if (p == NULL) return NULL;
     vector *c = vec_create(p->initial);
     c->count = p->count;
     c->capacity = p->capacity;
-    /* A vector that never grew copies into a zero-slot array. */
     c->data = (void **)alloc_grow(NULL, 0, p->capacity * sizeof(void *));
     if (p->count != 0) {
         assert(p->data != NULL);

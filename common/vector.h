@@ -8,7 +8,8 @@
  * at the end of the run.
  *
  * Invariants:
- *  - count <= capacity; capacity is 0 or initial * 2^k; slots >= count are NULL.
+ *  - count <= capacity; capacity is 0 or initial * 2^k; slots >= count hold
+ *    nothing of meaning (growth does not clear them).
  *  - Growth happens on the operation that finds the vector full: 10, 20, 40...
  *  - A record's capacity equals its vector's; records outlive their vectors.
  *
@@ -67,6 +68,10 @@ void vec_set(vector *v, const void *item, uint32_t index);
 
 /* The item at `index`, NULL when index >= count. */
 void *vec_get(const vector *v, uint32_t index);
+
+/* Keeps the first `count` items (count <= the vector's count); the capacity
+ * stays. */
+void vec_truncate(vector *v, uint32_t count);
 
 /* Shallow copy with the same count, capacity and initial; tracked (with the
  * given file and line) only when `v` is tracked.  NULL gives NULL. */
