@@ -168,6 +168,21 @@ uint32_t os_cmdline_max(void);
  * still clean up the temporary directory and end the driver by that signal. */
 int os_spawn(const char *path, char *const argv[]);
 
+/* ---- memory ----------------------------------------------------------------------- */
+
+/* The size of the system's large pages, and so the alignment of the blocks
+ * os_alloc_large hands out. */
+constexpr size_t OS_LARGE_PAGE = 2u << 20;
+
+/* A zero-filled block of `size` bytes (a multiple of OS_LARGE_PAGE) straight
+ * from the system, aligned to
+ * OS_LARGE_PAGE and marked so that the system may back it with large pages:
+ * a big table touched at random then costs a page fault per 2 MiB instead of
+ * one per 4 KiB.  NULL (errno set) when the system refuses.  Only
+ * os_free_large, with the same size, releases it. */
+void *os_alloc_large(size_t size);
+void os_free_large(void *block, size_t size);
+
 /* ---- sorting ---------------------------------------------------------------------- */
 
 /* In-place, unstable quicksort with a fixed order of work (so the order of

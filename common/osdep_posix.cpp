@@ -21,6 +21,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -537,29 +538,60 @@ int os_stricmp(const char *a, const char *b)
     return os_strnicmp(a, b, SIZE_MAX);
 }
 
-/* fgets does the reading, a block at a time, but cannot say how many bytes it
- * stored when the text holds a NUL; so the buffer is first filled with a
- * non-zero mark, and then the NUL fgets stores is the last NUL in it.  CR LF
- * can only stand at the end of what fgets stored, or be split by a full
+/* ---- memory ------------------------------------------------------------------ */
+
+/* 1. Maps size + OS_LARGE_PAGE bytes, so that an aligned start lies inside.
+ * 2. Unmaps the unaligned head and the tail beyond the block.
+ * 3. Asks for transparent huge pages; a kernel without them keeps small
+ *    pages, which is no error. */
+void *os_alloc_large(size_t size)
+{
+    assert(size > 0 && size % OS_LARGE_PAGE == 0);
+    size_t span = size + OS_LARGE_PAGE;
+    if (span < size) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    void *mapped = mmap(NULL, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return NULL;
+    uintptr_t start = (uintptr_t)mapped;
+    uintptr_t block = (start + OS_LARGE_PAGE - 1) & ~(uintptr_t)(OS_LARGE_PAGE - 1);
+    if (block > start) munmap(mapped, block - start);
+    munmap((void *)(block + size), start + span - (block + size));
+#ifdef MADV_HUGEPAGE
+    madvise((void *)block, size, MADV_HUGEPAGE);
+#endif
+    return (void *)block;
+}
+
+void os_free_large(void *block, size_t size)
+{
+    if (block) munmap(block, size);
+}
+
+/* Reads byte by byte from the stream's own buffer, which costs time in the
+ * bytes read only: fgets cannot say how many bytes it stored when the text
+ * holds a NUL, and finding out would mean filling the whole buffer first.
+ * The process has one thread, so the stream is not locked.
+ * CR LF can only stand at the end of what was stored, or be split by a full
  * buffer that ends in CR, where one byte is peeked. */
 size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
 {
     assert(size >= 2 && size <= INT_MAX);
-    memset(buf, '\n', size);
-    if (!fgets(buf, (int)size, stream)) {
-        buf[0] = '\0';
-        return 0;
+    size_t n = 0;
+    int c;
+    while (n < size - 1 && (c = getc_unlocked(stream)) != EOF) {
+        buf[n++] = (char)c;
+        if (c == '\n') break;
     }
-    size_t n = strlen(buf);
-    if (n < size - 1 && (n == 0 || buf[n - 1] != '\n'))
-        n = (size_t)((const char *)memrchr(buf, '\0', size) - buf);
     if (n >= 2 && buf[n - 1] == '\n' && buf[n - 2] == '\r') {
         buf[n - 2] = '\n';
-        buf[--n] = '\0';
+        n--;
     } else if (n == size - 1 && buf[n - 1] == '\r') {
-        int next = getc(stream);
+        int next = getc_unlocked(stream);
         if (next == '\n') buf[n - 1] = '\n';
         else if (next != EOF) ungetc(next, stream);
     }
+    buf[n] = '\0';
     return n;
 }

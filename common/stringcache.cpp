@@ -13,14 +13,19 @@
  * Invariants:
  *  - Every indexed string is a copy that is never modified and never freed;
  *    two cached strings with equal contents are the same pointer.  Copies
- *    are carved one after another from TEXT_CHUNK-byte chunks (g_chunk_at
- *    and g_chunk_left describe the unused end of the newest), except texts
- *    longer than TEXT_OWN_BLOCK, which get a block of their own.
+ *    are carved one after another from TEXT_CHUNK-byte chunks and from the
+ *    blocks of outgrown indexes (g_chunk_at and g_chunk_left describe the
+ *    unused end of the newest), except texts longer than TEXT_OWN_BLOCK,
+ *    which get a block of their own.
  *  - g_texts holds the g_cached strings; every slot in use names one of them
  *    and each is named by exactly one slot.
  *  - At most half of the index slots are in use, so every probe ends at an
- *    empty slot; a slot keeps its string's hash_string value, so probes
+ *    empty slot; a slot keeps its string's cache_hash value, so probes
  *    compare texts only on a full hash match and growth never rehashes.
+ *  - A string's home slot is given by the top bits of its hash's Fibonacci
+ *    product, so the slots keep the order of the homes: growth moves the
+ *    entries of slot i to about 2i and re-inserts them in one forward sweep
+ *    through both tables instead of at random places.
  *  - The scratch buffer is g_scratch_size bytes (0 and NULL before first
  *    use), never shrinks, and its contents mean nothing between operations.
  *    No result ever points into it.
@@ -34,7 +39,6 @@
 
 #include "alert.h"
 #include "alloc.h"
-#include "hash.h"
 #include "vector.h"
 
 /* The first index size: 1024 slots (16 KiB) hold the few hundred strings of
@@ -63,12 +67,13 @@ constexpr size_t READ_PIECE = 1024;
 /* Eight bytes a slot: the index of a huge "@" file's strings is its largest
  * block, and it is touched at random. */
 struct cache_slot {
-    uint32_t hash;     /* hash_string of the text */
+    uint32_t hash;     /* cache_hash of the text */
     uint32_t text;     /* 1 + the text's place in g_texts; 0 for an empty slot */
 };
 
 static cache_slot *g_slots;     /* the index; NULL before the first string */
-static uint32_t g_slot_count;   /* a power of two */
+static uint32_t g_slot_count;   /* a power of two, 2^(32 - g_slot_shift) */
+static uint32_t g_slot_shift;
 static const char **g_texts;    /* the cached strings in the order cached */
 static uint32_t g_texts_cap;
 static uint32_t g_cached;       /* strings in the index and in g_texts */
@@ -77,11 +82,31 @@ static size_t g_chunk_left;     /* its bytes */
 static char *g_scratch;
 static uint32_t g_scratch_size;
 
+/* The index's own hash of the `len` bytes at `text`.  Nothing outside the
+ * cache sees it, so it takes eight bytes a step rather than one as
+ * hash_string does: hashing is a good part of interning a huge "@" file. */
+static uint32_t cache_hash(const char *text, size_t len)
+{
+    const uint64_t mul = 0x9e3779b97f4a7c15u;
+    uint64_t h = len * mul;
+    uint64_t word;
+    for (; len >= 8; text += 8, len -= 8) {
+        memcpy(&word, text, 8);
+        h = (h ^ word) * mul;
+        h ^= h >> 32;
+    }
+    word = 0;
+    memcpy(&word, text, len);
+    h = (h ^ word) * mul;
+    h ^= h >> 29;
+    return (uint32_t)(h ^ (h >> 32));
+}
+
 /* The slot where a probe for `hash` starts: Fibonacci hashing spreads the
  * multiplicative string hash over the whole power-of-two range. */
 static uint32_t cache_home(uint32_t hash)
 {
-    return (uint32_t)(((uint64_t)hash * 2654435769u) & 0xffffffffu) & (g_slot_count - 1);
+    return (uint32_t)(hash * 2654435769u) >> g_slot_shift;
 }
 
 /* The slot holding `text` (hashed to `hash`), or the empty slot ending its
@@ -95,18 +120,47 @@ static cache_slot *cache_probe(const char *text, uint32_t hash)
     }
 }
 
-/* Doubles the index (or creates it) and re-inserts every string. */
+/* Index blocks of a large page or more come straight from the system, to be
+ * backed by large pages: a huge "@" file's index is touched at random, and
+ * the faults of its 4 KiB pages would cost more than the interning itself. */
+static cache_slot *index_alloc(size_t bytes)
+{
+    return (cache_slot *)(bytes >= OS_LARGE_PAGE ? alloc_large(bytes) : alloc_zeroed((uint32_t)bytes));
+}
+
+static void index_free(cache_slot *slots, size_t bytes)
+{
+    if (bytes >= OS_LARGE_PAGE) os_free_large(slots, bytes);
+    else free(slots);
+}
+
+/* Doubles the index (or creates it) and re-inserts every string; the
+ * strings are distinct, so each goes to the first empty slot from its home. */
 static void cache_grow(void)
 {
     cache_slot *old = g_slots;
     uint32_t old_count = g_slot_count;
     if (old_count > UINT32_MAX / 2 / sizeof(cache_slot)) alloc_out_of_memory();
     g_slot_count = old ? old_count * 2 : CACHE_INITIAL_SLOTS;
-    g_slots = (cache_slot *)alloc_zeroed(g_slot_count * (uint32_t)sizeof(cache_slot));
+    g_slot_shift = 32 - os_lowest_bit(g_slot_count);
+    g_slots = index_alloc(g_slot_count * sizeof(cache_slot));
+    uint32_t mask = g_slot_count - 1;
     for (uint32_t i = 0; i < old_count; i++) {
-        if (old[i].text != 0) *cache_probe(g_texts[old[i].text - 1], old[i].hash) = old[i];
+        if (old[i].text == 0) continue;
+        uint32_t at = cache_home(old[i].hash);
+        while (g_slots[at].text != 0) at = (at + 1) & mask;
+        g_slots[at] = old[i];
     }
-    free(old);
+    /* The outgrown index is memory the process has touched already: carving
+     * the next texts from it spares the page faults of fresh chunks, which
+     * for a huge "@" file are a good part of the intake's cost. */
+    size_t old_bytes = old_count * sizeof(cache_slot);
+    if (old_bytes > g_chunk_left) {
+        g_chunk_at = (char *)old;
+        g_chunk_left = old_bytes;
+    } else {
+        index_free(old, old_bytes);
+    }
 }
 
 /* A never-freed copy of the `size` bytes at `text`. */
@@ -115,10 +169,10 @@ static const char *text_copy(const char *text, size_t size)
     char *copy;
     if (size > TEXT_OWN_BLOCK) {
         if (size > UINT32_MAX) alloc_out_of_memory();
-        copy = (char *)alloc_zeroed((uint32_t)size);
+        copy = (char *)alloc_grow(NULL, 0, size);
     } else {
         if (size > g_chunk_left) {
-            g_chunk_at = (char *)alloc_zeroed(TEXT_CHUNK);
+            g_chunk_at = (char *)alloc_grow(NULL, 0, TEXT_CHUNK);
             g_chunk_left = TEXT_CHUNK;
         }
         copy = g_chunk_at;
@@ -134,7 +188,7 @@ static const char *text_copy(const char *text, size_t size)
 static const char *cache_text(const char *text, size_t len)
 {
     if (g_cached >= g_slot_count / 2) cache_grow();
-    uint32_t hash = hash_string(text);
+    uint32_t hash = cache_hash(text, len);
     cache_slot *slot = cache_probe(text, hash);
     if (slot->text == 0) {
         if (g_cached == g_texts_cap) {
@@ -155,7 +209,7 @@ uint32_t str_cache_count(void)
 
 bool str_is_cached(const char *text)
 {
-    return text != NULL && g_slots != NULL && cache_probe(text, hash_string(text))->text != 0;
+    return text != NULL && g_slots != NULL && cache_probe(text, cache_hash(text, strlen(text)))->text != 0;
 }
 
 /* A scratch size of `want` bytes, at least the floor and at most what the

@@ -5,12 +5,13 @@
  *
  * A command file is read through standard input reopened on it, split into
  * words by the splitter behind getargs, and those words are expanded in turn;
- * standard input stays attached to the last file opened.  One word array
- * serves the process; an expansion moves its words out of the array before a
- * nested file reuses it.  getargs hands out heap copies of the words.  An
- * expansion caches the words it would cache unchanged anyway (pre_cached) as
- * soon as they are split, so the bulk of a huge file is copied once, into
- * the string cache; only its other words are heap copies, freed once used.
+ * standard input stays attached to the last file opened.  getargs hands out
+ * heap copies of the words in one reused word array.  An expansion instead
+ * appends the words straight to the argument list, caching at once the ones
+ * it would cache unchanged anyway (pre_cached), and then replaces them in
+ * place by what they stand for: the bulk of a huge file is copied once, into
+ * the string cache, and no second list of its words is ever built.  Only the
+ * other words are heap copies, freed once used.
  *
  * Invariant: the files being expanded at any moment are distinct (by device
  * and inode) and at most CMDLINE_MAX_DEPTH deep, so every expansion ends.
@@ -81,15 +82,17 @@ static bool pre_cached(const char *word)
     return word[0] != '\0' && word[0] != '@' && !strchr(word, '\\');
 }
 
-/* Set while an expansion reads a file: the words go to the array as
- * pre_cached tells, rather than all as heap copies for getargs' caller. */
-static bool words_for_expansion;
+/* Set while an expansion reads a file: the words go to the end of this list,
+ * as pre_cached tells, rather than all as heap copies to the word array. */
+static vector *words_out;
 
 static void word_end(void)
 {
     word_buf[word_len] = '\0';
-    bool cache = words_for_expansion && pre_cached(word_buf);
-    words_append(cache ? (char *)str_save(word_buf) : alloc_strdup(word_buf));
+    if (words_out)
+        vec_append(words_out, pre_cached(word_buf) ? str_save(word_buf) : alloc_strdup(word_buf));
+    else
+        words_append(alloc_strdup(word_buf));
     word_len = 0;
 }
 
@@ -158,13 +161,10 @@ static void split_line(const char *line, size_t len)
     if (word_len > 0) word_end();
 }
 
-/* getargs, with the words kept as an expansion wants them when
- * `for_expansion` is set. */
-static char **read_words(bool one_line, const char *name, int *count, bool for_expansion)
+/* Splits standard input into words, to wherever word_end sends them, up to
+ * its end or after one line; prompts as getargs tells. */
+static void split_input(bool one_line, const char *name)
 {
-    words_for_expansion = for_expansion;
-    words_count = 0;
-    words_append((char *)name);
     bool prompt = !one_line && name && os_isatty(os_fileno(stdin));
     /* Each line is split once and never kept, so none of it is cached. */
     char *line = NULL;
@@ -180,14 +180,16 @@ static char **read_words(bool one_line, const char *name, int *count, bool for_e
         if (one_line) break;
     }
     free(line);
-    words[words_count] = NULL;
-    if (count) *count = (int)words_count;
-    return words;
 }
 
 char **getargs(bool one_line, const char *name, int *count)
 {
-    return read_words(one_line, name, count, false);
+    words_count = 0;
+    words_append((char *)name);
+    split_input(one_line, name);
+    words[words_count] = NULL;
+    if (count) *count = (int)words_count;
+    return words;
 }
 
 /* ---- expansion ---------------------------------------------------------------- */
@@ -211,7 +213,7 @@ static bool already_open(const os_file_identity *id)
     return false;
 }
 
-static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned);
+static void expand_appended(vector *out, uint32_t from, cmdline_callback callback);
 
 /* Expands "@path" into `out` when path names a file that standard input can
  * be reopened on; false (nothing appended) otherwise.  A directory is not a
@@ -232,9 +234,11 @@ static bool expand_file(const char *path, vector *out, cmdline_callback callback
     }
 
     open_files[open_depth++] = id;
-    int count;
-    char **file_words = read_words(false, program_name, &count, true);
-    expand(out, count, file_words, callback, true);
+    uint32_t from = vec_size(out);
+    words_out = out;
+    split_input(false, program_name);
+    words_out = NULL;
+    expand_appended(out, from, callback);
     open_depth--;
     return true;
 }
@@ -258,50 +262,74 @@ static const char *unescape(const char *arg, bool cached)
     return result;
 }
 
+/* What an argument that names no command file stands for: NULL when it is
+ * empty, else its unescaped cached text; "--kvdebug" arguments go to
+ * db_parse_options on the way.  `cached` as for unescape. */
+static const char *plain_arg(const char *arg, bool cached)
+{
+    if (arg[0] == '\0') return NULL;
+    if (strncmp(arg, "--kvdebug", 9) == 0) db_parse_options(arg);
+    return unescape(arg, cached);
+}
+
 /* Appends what one argument stands for to `out`; `cached` as for unescape. */
 static void expand_one(vector *out, const char *arg, cmdline_callback callback, bool cached)
 {
     if (callback) callback(arg);
-    if (arg[0] == '\0') return;
     if (arg[0] == '@') {
         if (!arg[1] || !expand_file(arg + 1, out, callback)) vec_append(out, str_save(arg));
         return;
     }
-    if (strncmp(arg, "--kvdebug", 9) == 0) db_parse_options(arg);
-    vec_append(out, unescape(arg, cached));
+    if (const char *result = plain_arg(arg, cached)) vec_append(out, result);
 }
 
-/* The worker of cmdline_expand: appends the arguments of argv[1..] to `out`.
- * With `owned`, argv is the word array of a file read for expansion: the
- * pre_cached words are cached strings, the others heap words, each freed as
- * soon as it is processed.  A nested file reuses that array, so before the
- * first "@" argument the words move to a copy of it; a file without "@"
- * words needs no copy. */
-static void expand(vector *out, int argc, char **argv, cmdline_callback callback, bool owned)
+/* Appends what the n arguments at `list` stand for to `out`.  With `owned`,
+ * they are words read from a command file: cached strings where pre_cached,
+ * heap strings otherwise, each freed as soon as it is processed. */
+static void expand_list(vector *out, uint32_t n, char **list, cmdline_callback callback, bool owned)
 {
-    if (argc <= 0) return;
-    if (!program_name && argv[0]) program_name = os_basename_copy(argv[0]);
-
-    char **list = argv;
-    char **copy = NULL;
-    for (int i = 1; i < argc; i++) {
+    for (uint32_t i = 0; i < n; i++) {
         char *arg = list[i] ? list[i] : (char *)"";
-        if (owned && !copy && arg[0] == '@') {
-            copy = (char **)alloc_zeroed((uint32_t)argc * (uint32_t)sizeof *copy);
-            memcpy(copy, list, (size_t)argc * sizeof *copy);
-            list = copy;
-        }
         bool cached = owned && pre_cached(arg);
         expand_one(out, arg, callback, cached);
         if (owned && !cached) free(arg);
     }
-    free(copy);
+}
+
+/* Replaces, in place and in order, the words that reading a command file
+ * appended to `out` from index `from` on by what they stand for.  A nested
+ * file appends its words to `out` as well, so at the first "@" word the
+ * words not yet processed move to an array of their own first. */
+static void expand_appended(vector *out, uint32_t from, cmdline_callback callback)
+{
+    uint32_t end = vec_size(out);
+    uint32_t kept = from;
+    for (uint32_t i = from; i < end; i++) {
+        char *arg = (char *)out->data[i];
+        if (arg[0] == '@') {
+            uint32_t rest = end - i;
+            char **moved = (char **)alloc_grow(NULL, 0, rest * sizeof *moved);
+            memcpy(moved, &out->data[i], rest * sizeof *moved);
+            vec_truncate(out, kept);
+            expand_list(out, rest, moved, callback, true);
+            free(moved);
+            return;
+        }
+        if (callback) callback(arg);
+        bool cached = pre_cached(arg);
+        const char *result = plain_arg(arg, cached);
+        if (!cached) free(arg);
+        if (result) out->data[kept++] = (void *)result;
+    }
+    vec_truncate(out, kept);
 }
 
 vector *cmdline_expand(int argc, char **argv, cmdline_callback callback)
 {
     vector *out = VEC_NEW_SIZED(argc > 1 ? (uint32_t)argc : 1);
-    expand(out, argc, argv, callback, false);
+    if (argc <= 0) return out;
+    if (!program_name && argv[0]) program_name = os_basename_copy(argv[0]);
+    expand_list(out, (uint32_t)argc - 1, argv + 1, callback, false);
     return out;
 }
 

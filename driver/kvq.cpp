@@ -17,6 +17,7 @@
  */
 #include "kvq.h"
 
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -86,11 +87,23 @@ void apply_extension(const char *name, vector *options)
 
 /* ---- the option scan ----------------------------------------------------- */
 
-/* What the scan works on besides kvq_cfg. */
+/* What the scan works on besides kvq_cfg.  The options are written over the
+ * argument list they come from: each argument gives at most one, so the one
+ * kept from argument i lands at an index <= i, and a huge list is never held
+ * twice. */
 struct kvq_scan {
-    vector *options;     /* the back-end option list after the path slot */
+    vector *options;     /* the arguments; the options kept are items 0..kept-1 */
+    uint32_t kept;
+    uint32_t next;       /* the argument being scanned */
     vector *extensions;  /* extension names asked for, in order */
 };
+
+/* Keeps `option` for the back end, over an argument already scanned. */
+static void keep(kvq_scan *scan, const char *option)
+{
+    assert(scan->kept <= scan->next);
+    scan->options->data[scan->kept++] = (void *)option;
+}
 
 enum opt_test {
     OPT_PREFIX,         /* A begins with the literal */
@@ -144,7 +157,7 @@ static constexpr kvq_option_row opt_row(opt_test test, const char *literal, opt_
     return row;
 }
 
-static void forward(const char *arg, kvq_scan *scan) { vec_append(scan->options, arg); }
+static void forward(const char *arg, kvq_scan *scan) { keep(scan, arg); }
 static void drop(const char *, kvq_scan *) {}
 
 static void app_name_kvqcc(const char *, kvq_scan *) { db_set_app_name("kvq-cc"); }
@@ -159,7 +172,7 @@ static void pending_check(const char *arg, kvq_scan *) { kvq_cfg.summarydir_pend
 
 static void summary_dir(const char *arg, kvq_scan *scan)
 {
-    vec_append(scan->options, str_format("--summarydir=%s", arg));
+    keep(scan, str_format("--summarydir=%s", arg));
 }
 
 static void two_run(const char *, kvq_scan *) { kvq_cfg.two_run = true; }
@@ -186,7 +199,7 @@ static void echo_off(const char *arg, kvq_scan *scan)
 
 static void memory_summary(const char *, kvq_scan *scan)
 {
-    vec_append(scan->options, "--summary=+xml");
+    keep(scan, "--summary=+xml");
     kvq_cfg.summarydir_pending = true;
 }
 
@@ -379,17 +392,12 @@ int kvq_main(int argc, char **argv)
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 
-    vector *args = cmdline_args(argc, argv);
-    /* Room for the path slot, every argument and the few options added
-     * after the scan: a huge list is allocated once. */
-    kvq_scan scan = {VEC_NEW_SIZED(vec_size(args) + 8), VEC_NEW()};
-    vec_append(scan.options, "");
+    kvq_scan scan = {cmdline_args(argc, argv), 0, 0, VEC_NEW()};
     reg_set_c_stdlib("c90");
-    const char *arg = NULL;
-    vec_for_each(args, arg) scan_option(arg, &scan);
-    /* Everything kept from the arguments is a cached string: a huge list's
-     * memory is free again before the command file is written. */
-    vec_free(args);
+    for (uint32_t size = vec_size(scan.options); scan.next < size; scan.next++)
+        scan_option((const char *)vec_get(scan.options, scan.next), &scan);
+    vec_truncate(scan.options, scan.kept);
+    vec_insert(scan.options, "", 0);
 
     redirect_stderr();
     const char *ext = NULL;
@@ -486,11 +494,9 @@ const char *kvq_cmdfile_line(const char *option)
     return line;
 }
 
-/* True when the option's command-file line is the option itself. */
-static bool cmdfile_verbatim(const char *option)
-{
-    return !strchr(option, '"') && !strpbrk(option, CMDFILE_QUOTED);
-}
+/* The characters that make a command-file line differ from its option: a
+ * double quote (escaped) and those of CMDFILE_QUOTED. */
+static const char CMDFILE_CHANGED[] = "\" \t\n\r";
 
 /* The length of the options after item 0 of `args` joined with single
  * blanks (0 when there are none). */
@@ -539,11 +545,15 @@ static bool write_command_file(const char *path, vector *args)
     for (uint32_t i = 1; i < vec_size(args); i++) {
         /* Most options are written as they are: leaving the string cache out
          * for them keeps huge command files cheap. */
-        const char *option = (const char *)vec_get(args, i);
-        const char *line = cmdfile_verbatim(option) ? option : kvq_cmdfile_line(option);
+        const char *line = (const char *)vec_get(args, i);
+        size_t len = strcspn(line, CMDFILE_CHANGED);
+        if (line[len] != '\0') {
+            line = kvq_cmdfile_line(line);
+            len = strlen(line);
+        }
         DB_TRACEF("Writing option to command file: %s", line);
-        fputs(line, f);
-        fputc('\n', f);
+        fwrite(line, 1, len, f);
+        putc('\n', f);
     }
     bool written = !ferror(f);
     return fclose(f) == 0 && written;

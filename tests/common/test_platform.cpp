@@ -207,6 +207,21 @@ TEST(OsSpawn, ArgumentsStatusAndErrno)
     tu_rmtree(dir);
 }
 
+TEST(OsMemory, LargeBlocksAreAlignedZeroedAndWritable)
+{
+    for (size_t size : {OS_LARGE_PAGE, 3 * OS_LARGE_PAGE}) {
+        char *block = (char *)os_alloc_large(size);
+        ASSERT_NE(nullptr, block);
+        EXPECT_EQ(0u, (uintptr_t)block % OS_LARGE_PAGE);
+        EXPECT_TRUE(block[0] == 0 && block[size / 2] == 0 && block[size - 1] == 0);
+        memset(block, 'x', size);
+        os_free_large(block, size);
+    }
+    errno = 0;
+    EXPECT_EQ(nullptr, os_alloc_large(SIZE_MAX / OS_LARGE_PAGE * OS_LARGE_PAGE));
+    EXPECT_EQ(ENOMEM, errno);
+}
+
 /* The probe's "inst" report for the installation R/V, or for none. */
 static std::string report_for(const std::string &prog, const std::string &root, bool found)
 {

@@ -80,7 +80,9 @@ TEST(CmdlineExpand, ExpandsFilesAndUnescapesArguments)
 {
     std::string dir = tu_mkdtemp();
     tu_write(dir + "/outer.txt", "o1 @" + dir + "/inner.txt o2 \\\"kept\\\"\n");
-    tu_write(dir + "/inner.txt", "i1\n--kvdebug=assert:warning\n");
+    /* The inner file, without "@" words, is processed in place: an empty word
+     * drops out and an escaped blank loses its backslash there too. */
+    tu_write(dir + "/inner.txt", "i1  x\\\\\\ y\n--kvdebug=assert:warning\n");
     std::string outer = "@" + dir + "/outer.txt", missing = "@" + dir + "/missing.txt";
     std::string at_dir = "@" + dir; /* a directory is not a command file */
     std::vector<const char *> argv = {"/some/where/kvq", "a\\ b", "", outer.c_str(), missing.c_str(),
@@ -89,10 +91,11 @@ TEST(CmdlineExpand, ExpandsFilesAndUnescapesArguments)
     vector *args = cmdline_expand((int)argv.size(), (char **)argv.data(), remember);
     strings got;
     for (uint32_t i = 0; i < vec_size(args); i++) got.push_back((const char *)vec_get(args, i));
-    EXPECT_EQ(got, (strings{"a b", "o1", "i1", "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c",
+    EXPECT_EQ(got, (strings{"a b", "o1", "i1", "x y", "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c",
                             "@", "q\\'", at_dir}));
-    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + dir + "/inner.txt", "i1", "--kvdebug=assert:warning",
-                             "o2", "\"kept\"", missing, "C:\\src\\x.c", "@", "q\\\\\\'", at_dir}));
+    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + dir + "/inner.txt", "i1", "", "x\\ y",
+                             "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c", "@",
+                             "q\\\\\\'", at_dir}));
     EXPECT_EQ(gAssertLevel, (uint32_t)DB_ASSERT_WARNING);
     EXPECT_STREQ(cmdline_program_name(), "kvq");
     vec_free(args);
