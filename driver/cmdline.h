@@ -34,8 +34,7 @@ vector *cmdline_expand(int argc, char **argv, cmdline_callback callback);
  * then NULL.  Prompts "<name>> " before each line when `one_line` is false,
  * `name` is set and standard input is a terminal.  The array is reused by
  * the next call; the words after element 0 are heap strings that belong to
- * the caller (free() each), so an outer expansion keeps its words while a
- * nested file is read.  *count receives the number before the NULL. */
+ * the caller (free() each).  *count receives the number before the NULL. */
 char **getargs(bool one_line, const char *name, int *count);
 
 /* The program name (last component of argv[0]) or NULL before intake. */
