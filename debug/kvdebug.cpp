@@ -4,7 +4,8 @@
  * and the end-of-run step.
  *
  * Invariants kept here:
- *  - Only the first "--kvdebug" argument of a process changes the state.
+ *  - Only the first "--kvdebug" argument of a process (or since
+ *    db_reset_options) changes the state.
  *  - Once the parse is over, a non-zero gDebugFlags means a debug-out file is
  *    open (or alert 141 has ended the run).
  *  - The option table's row order decides both which row an item selects
@@ -298,6 +299,22 @@ void db_parse_options(const char *arg)
         hash_set_tracking(true);
         vec_set_tracking(true);
     }
+}
+
+void db_reset_options(void)
+{
+    if (gFile) fclose(gFile);
+    gFile = NULL;
+    gFilePath = gZipPath = NULL;
+    gDebugSet = NULL;
+    launch_counter = NULL;
+    gDebugFlags = 0;
+    gAssertLevel = DB_ASSERT_IGNORE;
+    parsed_once = false;
+    run_number = 1;
+    out_is_default = true;
+    hash_set_tracking(false);
+    vec_set_tracking(false);
 }
 
 /* ---- forwarding ------------------------------------------------------------- */

@@ -66,10 +66,17 @@ struct db_option {
     db_opt_generator dbo_optGenerator;   /* every row has one */
 };
 
-/* Parses one argument beginning with "--kvdebug" (the first call only; later
- * calls warn "Ignoring extra --kvdebug options").  Opens the debug-out file
- * ("kvq-<num>.out" by default) when any flag is set. */
+/* Parses one argument beginning with "--kvdebug" (the first call only, or the
+ * first since db_reset_options; later calls warn "Ignoring extra --kvdebug
+ * options").  Opens the debug-out file ("kvq-<num>.out" by default) when any
+ * flag is set. */
 void db_parse_options(const char *arg);
+
+/* Restores the state before any option was parsed (for tests and fuzzing,
+ * which parse many options in one process): flags, assert level, zip, debug
+ * set, run number and launch counts cleared, the debug-out file closed,
+ * container tracking off.  The dropped tables are not freed. */
+void db_reset_options(void);
 
 /* "--kvdebug=..." for a program `callee` launched by a `caller` kind, or NULL
  * when nothing is to be forwarded.  Cached string. */
