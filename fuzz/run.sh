@@ -62,12 +62,14 @@ for t in "${targets[@]}"; do
   status=$?
   set -e
   runs=$(awk '/stat::number_of_executed_units:/ {print $2}' "$log")
+  # The last status line's coverage: "cov: N ft: N corp: N/Nb".
+  cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9]+[a-zA-Z]*' "$log" | tail -n 1)
   if [ $status -ne 0 ]; then
     failed=1
     summary+=("$(printf '%-16s FINDING after %s runs (exit %d)' "fuzz_$t" "${runs:-?}" $status)")
     grep -E 'ERROR|SUMMARY|fuzz check failed|Test unit written' "$log" | head -n 20 >&2 || true
   else
-    summary+=("$(printf '%-16s %10s runs in %ss, no finding' "fuzz_$t" "${runs:-?}" "$seconds")")
+    summary+=("$(printf '%-16s %10s runs in %ss, no finding; %s' "fuzz_$t" "${runs:-?}" "$seconds" "${cov:-no coverage line}")")
   fi
 done
 
