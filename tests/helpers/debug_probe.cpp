@@ -1,10 +1,12 @@
 /*
  * debug_probe.cpp - runs debug-module steps in a fresh process, one argument
- * each: "parse:<argument>", "make:<caller>:<callee>" (prints the option made
- * or "(none)"), "app:<name>", "assert:<expression>" (from probe.c:9),
- * "trace:<text>" (under flag 1), "finish"; then prints "flags=<flag word>
- * level=<assert level>".  Started as "<any> -s <script> ..." it plays the
- * debugger: prints its arguments one a line, the script's bytes, exits 5.
+ * each: "parse:<argument>", "make:<caller>:<callee>" (prints the option or
+ * "(none)"), "app:<name>", "finish", "show:<file>" (prints it or "(no <file>)"),
+ * and at <file>:9 ("probe.c" until "at:<file>"): "assert:<expression>",
+ * "trace:<format>" (arguments 1, 2), "enter:<name>" (with "n = 3"),
+ * "exit:<name>"; then prints "flags=<flag word> level=<assert level>".  As
+ * "<any> -s <script> ..." it plays the debugger: prints its arguments one a
+ * line, then the script, and exits 5.
  */
 #include <cstdio>
 #include <cstdlib>
@@ -12,23 +14,32 @@
 
 #include "kvdebug.h"
 
-static int fake_debugger(int argc, char **argv)
+static void show(const char *path)
 {
-    for (int i = 0; i < argc; i++) printf("%s\n", argv[i]);
-    FILE *script = fopen(argv[2], "rb");
-    for (int c; script && (c = fgetc(script)) != EOF;) putchar(c);
-    return 5;
+    FILE *f = fopen(path, "rb");
+    if (!f) printf("(no %s)\n", path);
+    for (int c; f && (c = fgetc(f)) != EOF;) putchar(c);
+    if (f) fclose(f);
 }
 
 int main(int argc, char **argv)
 {
-    if (argc > 2 && strcmp(argv[1], "-s") == 0) return fake_debugger(argc, argv);
+    if (argc > 2 && strcmp(argv[1], "-s") == 0) {
+        for (int i = 0; i < argc; i++) printf("%s\n", argv[i]);
+        show(argv[2]);
+        return 5;
+    }
+    const char *at = "probe.c";
     for (int i = 1; i < argc; i++) {
         const char *step = argv[i], *colon = strchr(step, ':'), *arg = colon ? colon + 1 : "";
         if (strncmp(step, "parse:", 6) == 0) db_parse_options(arg);
         else if (strncmp(step, "app:", 4) == 0) db_set_app_name(arg);
-        else if (strncmp(step, "assert:", 7) == 0) db_assert(arg, "probe.c", 9);
-        else if (strncmp(step, "trace:", 6) == 0) DB_TRACEF("%s", arg);
+        else if (strncmp(step, "at:", 3) == 0) at = arg;
+        else if (strncmp(step, "assert:", 7) == 0) db_assert(arg, at, 9);
+        else if (strncmp(step, "trace:", 6) == 0) db_tracef(at, 9, arg, 1, 2);
+        else if (strncmp(step, "enter:", 6) == 0) db_enter(at, 9, arg, "n = %d", 3);
+        else if (strncmp(step, "exit:", 5) == 0) db_exit(at, 9, arg, NULL);
+        else if (strncmp(step, "show:", 5) == 0) show(arg);
         else if (strcmp(step, "finish") == 0) db_finish();
         else if (strncmp(step, "make:", 5) == 0) {
             const char *option = db_make_option((db_caller)atoi(arg), strchr(arg, ':') + 1);

@@ -1,122 +1,69 @@
 /*
- * test_backend.cpp - a stand-in for the back-end programs (torc, torc18, ...)
- * used by the tests and the demonstration run.  Not part of the product.
- *
- * It reads the "@file" command files among its arguments, decodes one option
- * per line (a line in double quotes loses them; \" stands for "), and prints
- *     <name>: <n> option(s) from <cmdfile>
- *       <option>
- * on standard output.  The environment steers it:
- *     KVQ_TB_RECORD=dir   write dir/runN.argv (one argument per line) and
- *                         dir/runN.cmd (a byte copy of the command file),
- *                         N = 1, 2, ... the first free number
- *     KVQ_TB_MESSAGE=txt  write "txt\n" to the "-E+<file>" error file named in
- *                         the options, or to standard error without one
- *     KVQ_TB_KILL_PARENT=n  send signal n to the parent (the driver)
- *     KVQ_TB_SLEEP_MS=n   sleep n milliseconds before exiting
- *     KVQ_TB_SIGNAL=n     end by raising signal n
- *     KVQ_TB_EXIT=n       exit status (default 0)
- *     KVQ_TB_QUIET=1      print nothing
+ * test_backend.cpp - the stand-in back end (torc, torc18, ...) of the tests and
+ * scripts/main-job.sh; not part of the product.  It decodes its "@" command
+ * files and prints "<name>: <n> option(s) from <file>", then "  <option>" lines.
+ * Steered by the environment, in this order: KVQ_TB_QUIET=1 prints nothing;
+ * KVQ_TB_RECORD=dir writes dir/runN.argv (one argument a line) and dir/runN.cmd
+ * (the command files' bytes), N the first free number from 1; KVQ_TB_MESSAGE=txt
+ * writes "txt\n" to the "-E+<file>" of the options, else to standard error;
+ * KVQ_TB_KILL_PARENT=n sends signal n to the driver; KVQ_TB_SIGNAL=n ends it by
+ * signal n; KVQ_TB_EXIT=n is the exit status (default 0).
  */
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-static std::string read_file(const char *path, bool *ok)
-{
-    std::string data;
-    FILE *f = fopen(path, "rb");
-    *ok = f != nullptr;
-    if (!f) return data;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-    fclose(f);
-    return data;
-}
-
-/* Decodes the command-file format: one option per line; a line that begins
- * with a double quote runs to the closing quote (it may span lines) and loses
- * both quotes; inside an option \" is a double quote. */
-static std::vector<std::string> decode(const std::string &text)
+/* One option per line; a line that begins with a double quote runs to the
+ * closing quote that ends a line (it may span lines) and loses both quotes;
+ * \" is a double quote. */
+static std::vector<std::string> decode(const std::string &t)
 {
     std::vector<std::string> options;
-    size_t i = 0;
-    while (i < text.size()) {
-        std::string raw;
-        if (text[i] == '"') {
-            size_t j = i + 1;
-            while (j < text.size()) {
-                if (text[j] == '\\' && j + 1 < text.size() && text[j + 1] == '"') {
-                    raw += '"';
-                    j += 2;
-                } else if (text[j] == '"' && (j + 1 == text.size() || text[j + 1] == '\n')) {
-                    break;
-                } else {
-                    raw += text[j++];
-                }
-            }
-            i = j + 2;
-        } else {
-            size_t end = text.find('\n', i);
-            if (end == std::string::npos) end = text.size();
-            for (size_t j = i; j < end; j++) {
-                if (text[j] == '\\' && j + 1 < end && text[j + 1] == '"') {
-                    raw += '"';
-                    j++;
-                } else {
-                    raw += text[j];
-                }
-            }
-            i = end + 1;
+    for (size_t i = 0; i < t.size();) {
+        bool quoted = t[i] == '"';
+        std::string o;
+        size_t j = i + quoted;
+        for (; j < t.size(); j++) {
+            if (t[j] == '\\' && j + 1 < t.size() && t[j + 1] == '"') o += t[++j];
+            else if (quoted ? t[j] == '"' && (j + 1 == t.size() || t[j + 1] == '\n') : t[j] == '\n') break;
+            else o += t[j];
         }
-        options.push_back(raw);
+        options.push_back(o);
+        i = j + 1 + quoted;
     }
     return options;
 }
 
-static void record(const char *dir, int argc, char **argv, const std::string &cmd)
+static void record(const std::string &dir, int argc, char **argv, const std::string &cmd)
 {
-    std::string base;
-    struct stat st;
-    for (int n = 1;; n++) {
-        base = std::string(dir) + "/run" + std::to_string(n);
-        if (stat((base + ".argv").c_str(), &st) != 0) break;
-    }
-    FILE *f = fopen((base + ".argv").c_str(), "wb");
-    if (f) {
-        for (int i = 0; i < argc; i++) fprintf(f, "%s\n", argv[i]);
-        fclose(f);
-    }
-    f = fopen((base + ".cmd").c_str(), "wb");
-    if (f) {
-        fwrite(cmd.data(), 1, cmd.size(), f);
-        fclose(f);
-    }
+    std::string base = dir + "/run";
+    int n = 1;
+    while (access((base + std::to_string(n) + ".argv").c_str(), F_OK) == 0) n++;
+    base += std::to_string(n);
+    std::ofstream args(base + ".argv", std::ios::binary);
+    for (int i = 0; i < argc; i++) args << argv[i] << "\n";
+    std::ofstream(base + ".cmd", std::ios::binary) << cmd;
 }
 
 int main(int argc, char **argv)
 {
     const char *name = strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0];
     bool quiet = getenv("KVQ_TB_QUIET") != nullptr;
-    std::string all_cmd;
-    std::string error_file;
+    std::string all_cmd, error_file;
     for (int i = 1; i < argc; i++) {
         if (argv[i][0] != '@') continue;
-        bool ok;
-        std::string text = read_file(argv[i] + 1, &ok);
-        all_cmd += text;
-        std::vector<std::string> options = decode(text);
-        if (!quiet) {
-            printf("%s: %zu option%s from %s%s\n", name, options.size(), options.size() == 1 ? "" : "s",
-                   argv[i] + 1, ok ? "" : " (unreadable)");
-        }
+        std::ostringstream text;
+        text << std::ifstream(argv[i] + 1, std::ios::binary).rdbuf();
+        all_cmd += text.str();
+        std::vector<std::string> options = decode(text.str());
+        if (!quiet) printf("%s: %zu option%s from %s\n", name, options.size(), options.size() == 1 ? "" : "s", argv[i] + 1);
         for (const std::string &o : options) {
             if (!quiet) printf("  %s\n", o.c_str());
             if (o.compare(0, 3, "-E+") == 0 && o.size() > 3) error_file = o.substr(3);
@@ -130,7 +77,6 @@ int main(int argc, char **argv)
         if (f) fclose(f);
     }
     if (const char *sig = getenv("KVQ_TB_KILL_PARENT")) kill(getppid(), atoi(sig));
-    if (const char *ms = getenv("KVQ_TB_SLEEP_MS")) usleep((useconds_t)atoi(ms) * 1000);
     if (const char *sig = getenv("KVQ_TB_SIGNAL")) {
         /* The default action, even where a sanitizer has taken the signal over. */
         signal(atoi(sig), SIG_DFL);
