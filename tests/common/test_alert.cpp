@@ -1,5 +1,5 @@
 /* test_alert.cpp - diagnostics: issuing alerts, warning-as-error control, message files and the
- * embedded catalogue's data.  What lasts a whole process (the catalogue loaded by the first alert,
+ * embedded catalogue.  What lasts a whole process (the catalogue loaded by the first alert,
  * recorded options, fatal exits, the message-file search) runs in alert_probe children. */
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <regex>
 
 #include "alert.h"
@@ -47,13 +46,12 @@ TEST(Alert, LineFormsFilteringCountingAndExpansion)
     /* raise                                                    returns  line written */
     const struct { std::function<int()> raise; int ret; std::string line; } cases[] = {
         {[] { return alert(ALERT_EXIT_STATUS, 3); }, 1, "(908) exit status = 3\n"},
-        {[] { return alert(ALERT_ASSERT_WARNING, "x", "a.c", 12); }, 1,
-         "(1501) assertion failure: x (a.c:12)  (warning)\n"},
         {[] { return alert(3000); }, 1, "(3000) " + NO_TEXT + "\n"},
         {[] { return alert_typed(3, "M", "line %u\n", 4u); }, 1, "line 4\n\n"},
         {[] { return alert_typed(7, "5", "level five"); }, 1, "(7) level five (warning)\n"},
         {[] { return alert_typed(7, "-1", "below"); }, 0, ""},
         {[] { return alert_typed(8, "E", "typed %s", "error"); }, 1, "(8) typed error\n"},
+        {[] { return alert_typed(8, "e", "typed"); }, 1, "(8) typed\n"},
         {[] { return errno = ENOENT, alert_typed(9, "M", "open: %m; 100%%m; %d%%", 5); }, 1,
          "open: " + std::string(strerror(ENOENT)) + "; 100%m; 5%\n"},
         {[] { return errno = 0, alert_typed(9, "M", "open: %m."); }, 1, "open: .\n"},
@@ -65,7 +63,7 @@ TEST(Alert, LineFormsFilteringCountingAndExpansion)
         EXPECT_EQ(c.line, stderr_of([&] { ret = c.raise(); }));
         EXPECT_EQ(c.ret, ret) << c.line;
     }
-    EXPECT_EQ(3u, alert_error_count()) << "908, 3000 and the typed error count";
+    EXPECT_EQ(4u, alert_error_count()) << "908, 3000 and the typed errors count";
 }
 
 TEST(Alert, FatalAlertsErrorLimitAndOnce)
@@ -75,22 +73,20 @@ TEST(Alert, FatalAlertsErrorLimitAndOnce)
     for (int i = 1; i <= 22; i++) errors.push_back("alert:908:i" + std::to_string(i));
     for (int i = 1; i <= 20; i++) statuses += "(908) exit status = " + std::to_string(i) + "\n", rets += "ret 1\n";
     std::vector<std::string> promoted = errors;
-    promoted.insert(promoted.begin() + 1, "-Werror");
+    promoted.insert(promoted.begin() + 1, {"-Werror", "alert:1234:sx"}); /* a message stays a message */
     const std::string limit = "too many errors (21)\ncleanup(1)\n[exit 1]";
-    const std::string denied = "(141) can't open error file \"/x/y\": " + std::string(strerror(ENOENT)) + "\n[exit 1]";
     /* actions                                                  output, errors, exit status */
     const struct { std::vector<std::string> actions; std::string want; } cases[] = {
-        {{"hook", "alert:2082", "alert:908:i1"}, "(2082) can't create temporary file\ncleanup(1)\n[exit 1]"},
+        {{"hook", "alert:296", "alert:908:i1"}, "(296) out of memory\ncleanup(1)\n[exit 1]"},
         {{"hook", "typed:5:M:note", "typed:6:F:boom", "typed:7:M:no"}, "ret 1\nnote\n(6) boom\ncleanup(1)\n[exit 1]"},
+        /* Loading the catalogue touches the file system; "%m" still tells the errno of the raise. */
         {{"errno:0", "alert:141:sdebug-out:sk.out"}, "(141) can't open debug-out file \"k.out\": \n[exit 1]"},
+        {{"errno:0", "once:141:serror:s/x/y"}, "(141) can't open error file \"/x/y\": \n[exit 1]"},
         {errors, "ret 1\n" + rets + warning + " (warning)\n" + statuses + limit},
         /* Promoted warnings print in the error form and count against the limit. */
-        {promoted, rets + warning + "\n" + statuses.substr(0, statuses.rfind("(908)")) + limit},
+        {promoted, "ret 1\n" + rets + " * x\n" + warning + "\n" + statuses.substr(0, statuses.rfind("(908)")) + limit},
         {{"once:908:i3", "once:908:i4", "alert:908:i5", "once:908:i6"},
          "ret 1\nret 0\nret 1\nret 0\n(908) exit status = 3\n(908) exit status = 5\n[exit 0]"},
-        /* Loading the catalogue touches the file system; "%m" still tells the errno of the raise. */
-        {{"errno:2", "once:141:serror:s/x/y"}, denied},
-        {{"errno:2", "alert:141:serror:s/x/y"}, denied},
     };
     for (const auto &c : cases) EXPECT_EQ(c.want, probe(c.actions)) << c.actions[1];
 }
@@ -102,25 +98,22 @@ TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
     for (const char *no : {"Werror", "-Werror5", "-Wno-errors", "-Wno-error-x", "", "+Werror", (const char *)nullptr})
         EXPECT_FALSE(werr_isOption(no)) << (no ? no : "NULL");
 
+    const std::string W1 = "1501 warning\n", E1 = "1501 error\n", W2 = "1502 warning\n", E2 = "1502 error\n";
     /* options, in order                                    answers for 1501 and 1502 */
     const struct { std::vector<std::string> options; std::string want; } cases[] = {
-        {{}, "1501 warning\n1502 warning\n"},
-        {{"-Werror"}, "1501 error\n1502 error\n"},
-        {{"-Werror", "-Wno-error=1501"}, "1501 warning\n1502 error\n"},
-        {{"-Wno-error=1501", "-Werror"}, "1501 warning\n1502 error\n"},
-        {{"-Werror=1501", "-Wno-error=1501"}, "1501 warning\n1502 warning\n"},
-        {{"-Wno-error=1501", "-Werror=1501"}, "1501 error\n1502 warning\n"},
-        {{"-Werror=1501", "-Wno-error"}, "1501 error\n1502 warning\n"},
-        {{"-Werror=all", "-Wno-error=all"}, "1501 warning\n1502 warning\n"},
-        {{"--WERROR=ALL", "-Wno-error=1502", "-Werror=1502"}, "1501 error\n1502 error\n"},
+        {{}, W1 + W2}, {{"-Werror"}, E1 + E2},
+        {{"-Werror", "-Wno-error=1501"}, W1 + E2}, {{"-Wno-error=1501", "-Werror"}, W1 + E2},
+        {{"-Werror=1501", "-Wno-error=1501"}, W1 + W2}, {{"-Wno-error=1501", "-Werror=1501"}, E1 + W2},
+        {{"-Werror=1501", "-Wno-error"}, E1 + W2}, {{"-Werror=all", "-Wno-error=all"}, W1 + W2},
+        {{"--WERROR=ALL", "-Wno-error=1502", "-Werror=1502"}, E1 + E2},
         /* Leading digits count; 0 and numbers no set holds are ignored; an empty one raises 1606. */
         {{"-WERROR=12abc", "-Werror=abc", "-Werror=0", "-Werror=-1", "-Werror=99999999999999999999",
-          "-Werror= 1502", "promotes:12", "promotes:0"}, "12 error\n0 warning\n1501 warning\n1502 error\n"},
-        {{"-Werror=", "-Wno-error="}, "1501 warning\n1502 warning\n" + BAD_ID + BAD_ID},
+          "-Werror= 1502", "promotes:12", "promotes:0"}, "12 error\n0 warning\n" + W1 + E2},
+        {{"-Werror=", "-Wno-error="}, W1 + W2 + BAD_ID + BAD_ID},
         /* Strict calls also report trailing characters and refuse 0. */
         {{"strict:-Werror=12abc", "strict:-Werror=0", "strict:-Werror=abc", "strict:-Werror=", "strict:-Werror=7",
           "strict:-Werror", "promotes:12"},
-         "pass\ndrop\ndrop\ndrop\npass\npass\n12 error\n1501 error\n1502 error\n" + BAD_ID + BAD_ID + BAD_ID + BAD_ID},
+         "pass\ndrop\ndrop\ndrop\npass\npass\n12 error\n" + E1 + E2 + BAD_ID + BAD_ID + BAD_ID + BAD_ID},
     };
     for (const auto &c : cases) {
         std::vector<std::string> actions = c.options;
@@ -136,19 +129,19 @@ static std::vector<std::string> strings_of(vector *v)
 
 TEST(MsgCat, FindsVersionsAndRanksMessageFiles)
 {
-    EXPECT_TRUE(!strcmp(lang_code(7), "de") && !strcmp(lang_code(12), "fr") && !strcmp(lang_code(255), "en"));
-    EXPECT_EQ(MSGCAT_VERSION, getMsgFileVersion(MSGCAT_BUILTIN_NAME));
-    EXPECT_TRUE(getMsgFileVersion("/opt/9/en_msgs.txt") == 0 && getMsgFileVersion("12.7_en.msgs") == 12);
+    EXPECT_TRUE(getMsgFileVersion(MSGCAT_BUILTIN_NAME) == MSGCAT_VERSION && getMsgFileVersion("12.7_en.msgs") == 12);
+    EXPECT_TRUE(getMsgFileVersion("/opt/9/en_msgs.txt") == 0 && !strcmp(lang_code(7), "de"));
     std::string dir = tu_mkdtemp("kvq-find");
     for (const char *name : {"2024_en.msgs", "en_msgs.txt", "_en.msgs", "EN_MSGS.TXT", "x_EN.msgs", "a_en.msgs.bak",
                              "fr_msgs.txt", "xen_msgs.txt"})
         tu_write(dir + "/" + name, "");
     vector *found = VEC_NEW();
     EXPECT_EQ(3u, findMsgFiles(dir.c_str(), 255, found));
+    EXPECT_EQ(1u, findMsgFiles(dir.c_str(), 12, found) + findMsgFiles((dir + "/no").c_str(), 255, found));
     std::vector<std::string> names = strings_of(found);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{dir + "/2024_en.msgs", dir + "/_en.msgs", dir + "/en_msgs.txt"}), names);
-    EXPECT_EQ(1u, findMsgFiles(dir.c_str(), 12, found) + findMsgFiles((dir + "/no").c_str(), 255, found));
+    EXPECT_EQ((std::vector<std::string>{dir + "/2024_en.msgs", dir + "/_en.msgs", dir + "/en_msgs.txt",
+                                        dir + "/fr_msgs.txt"}), names);
     vec_free(found);
     tu_rmtree(dir);
 
@@ -168,8 +161,8 @@ static std::string describe(const std::vector<uint32_t> &numbers)
     std::string out;
     for (uint32_t n : numbers) {
         alert_entry *e = alert_lookup(n);
-        out += std::to_string(n) + ": " + std::to_string(e->type) + " " + std::to_string(e->level) + " ";
-        out += e->text + std::string("\n");
+        out += std::to_string(n) + ": " + std::to_string(e->type) + " " + std::to_string(e->level);
+        out += " " + std::string(e->text) + "\n";
         free(e);
     }
     return out;
@@ -191,7 +184,7 @@ TEST(MsgCat, FileLinesReplaceEmbeddedEntries)
                    "2004 F first\n2004 f second\n"                               /* 16, 17 */
                    "900 E exec %d\n141 F open %s %n\n"                           /* 18: %d where %s is passed; 19 */
                    "2005 E " + std::string(300, 'a') + "\n"                      /* 20, its rest 21 */
-                   "\v2006 m last\n2007 E ");                                    /* 22, VT read as atoi does; 23: no text */
+                   "\v2006 m last\n2007 E ");                          /* 22, VT read as atoi does; 23: no text */
     vector *catalogue = nullptr;
     std::string reports = stderr_of([&] { catalogue = load_edf(file.c_str()); }), expected;
     ASSERT_NE(nullptr, catalogue);
@@ -232,21 +225,19 @@ TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
     EXPECT_EQ("ret 1\n(2082) " + NO_TEXT + "\n[exit 0]", probe({"alert:2082"}, work, inst));
     unlink(top.c_str());
 
-    /* An equal version in the version directory beats the built-in name, its own type kept;
-     * of two such names the second compared wins. */
-    tu_write(dat + "/20240725155939_en.msgs", "908 M installed status %d\n");
-    EXPECT_EQ(dat + "/20240725155939_en.msgs\nret 1\ninstalled status 3\n[exit 0]",
-              probe({"msgfile", "alert:908:i3"}, work, inst));
-    std::string a = ver + "/a/20240725155939_en.msgs", b = ver + "/b/20240725155939_en.msgs";
-    EXPECT_EQ("1\n-1\n1\n1\n[exit 0]", probe({"rank:" + BUILTIN + ":" + a, "rank:" + a + ":" + BUILTIN,
-                                              "rank:" + a + ":" + b, "rank:" + b + ":" + a}, work, inst));
+    /* An equal version in the version directory beats the built-in name, its own type kept. */
+    std::string same = dat + "/20240725155939_en.msgs";
+    tu_write(same, "908 M installed status %d\n");
+    EXPECT_EQ(same + "\nret 1\n-1\n1\ninstalled status 3\n[exit 0]", probe({"msgfile", "alert:908:i3",
+              "rank:" + same + ":" + BUILTIN, "rank:" + BUILTIN + ":" + same}, work, inst)) << "either way round";
     /* A legacy file stops the search but never wins. */
-    unlink((dat + "/20240725155939_en.msgs").c_str());
+    unlink(same.c_str());
     tu_write(dat + "/en_msgs.txt", "908 E legacy %d\n");
     EXPECT_EQ(BUILTIN + "\nret 1\n(908) exit status = 3\n[exit 0]", probe({"msgfile", "alert:908:i3"}, work, inst));
 
-    /* Outside: the program's parent/dat, then the current directory (2082 a dropped warning). */
-    EXPECT_EQ("ret 0\nret 1\n(2082) note\n[exit 0]", probe({"alert:2082", "-Werror=2082", "alert:2082"}, work, tools));
+    /* Outside: the program's parent/dat, then the current directory.  2082 is a dropped warning there, which
+     * alert_once does not count as raised. */
+    EXPECT_EQ("ret 0\nret 1\n(2082) note\n[exit 0]", probe({"once:2082", "-Werror=2082", "once:2082"}, work, tools));
     tu_mkdirs(root + "/tools/dat");
     tu_write(root + "/tools/dat/25000101000000_en.msgs", "");
     EXPECT_EQ(root + "/tools/dat/25000101000000_en.msgs\n[exit 0]", probe({"msgfile"}, work, tools));
@@ -255,75 +246,16 @@ TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
     tu_rmtree(root);
 }
 
-TEST(Catalogue, LoadsCleanlyWithTheListedRowsTypesAndSafeTexts)
+TEST(Catalogue, LoadsCleanlyAndItsTextsTakeOnlyAlertArguments)
 {
-    EXPECT_TRUE(strlen(msgcat_embedded_text) == msgcat_embedded_size &&
-                !memchr(msgcat_embedded_text, '\r', msgcat_embedded_size));
-    testing::internal::CaptureStderr();
-    vector *cat = load_edf(MSGCAT_BUILTIN_NAME);
-    EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "no malformed line";
+    vector *cat = nullptr;
+    EXPECT_EQ("", stderr_of([&] { cat = load_edf(MSGCAT_BUILTIN_NAME); })) << "no malformed line";
     ASSERT_NE(nullptr, cat);
-    std::map<uint32_t, int> types;
-    std::map<int, int> levels;
-    std::map<std::string, uint32_t> first_with;
-    std::string ranges; /* the numbers present: ", first-last, single..." */
+    /* Only conversions alert arguments fill: a stray '%' reads an argument never passed. */
     static const std::regex conversion("%(%|-?[0-9]*(s|d|u|x|c|m|ld|lu|lx))");
-    for (uint32_t n = 0, start = 0; n <= vec_size(cat); n++) {
+    for (uint32_t n = 0; n < vec_size(cat); n++) {
         const alert_entry *e = (const alert_entry *)vec_get(cat, n);
-        if (!e && start) ranges += ", " + std::to_string(start) + (n - 1 > start ? "-" + std::to_string(n - 1) : "");
-        if (!e) { start = 0; continue; }
-        start = start ? start : n;
-        EXPECT_EQ(n, e->number);
-        types[e->type]++;
-        if (e->type == ALERT_WARNING) levels[e->level]++;
-        /* The assertion rows share one text on purpose; nothing else may. */
-        auto seen = first_with.emplace(e->text, n);
-        EXPECT_TRUE(seen.second || (n >= 1502 && n <= 1503 && seen.first->second == 1501))
-            << n << " repeats the text of " << seen.first->second;
-        /* Only conversions alert arguments fill: a stray '%' reads an argument never passed. */
-        EXPECT_EQ(std::string::npos, std::regex_replace(e->text, conversion, "").find('%')) << n << ": " << e->text;
-    }
-    EXPECT_EQ(", 1-5, 100-135, 137-141, 144, 146-153, 155-159, 161-177, 179-234, 236-249, 251-303, 306-340, 343-350, "
-              "352-376, 378-384, 387-395, 397-398, 400, 402-410, 412-425, 427-432, 434-456, 459-461, 463-495, 497-516, "
-              "520-526, 528-529, 593-596, 599-614, 616, 618-627, 629-671, 673-674, 677-718, 720-724, 726-755, 757-769, "
-              "772-774, 776-777, 779-788, 790-830, 832-836, 838-878, 880-884, 889-897, 899-900, 902, 904-908, 911-915, "
-              "917-920, 922-931, 934-942, 944-945, 947-958, 960, 962-976, 978-996, 1000, 1003-1007, 1009-1022, "
-              "1024-1062, 1064, 1081-1082, 1085-1091, 1094-1098, 1104, 1109, 1118-1119, 1121, 1137-1139, 1141-1148, "
-              "1150-1166, 1168-1265, 1267-1530, 1600-1602, 1604-1607, 2000-2102, 2200-2216",
-              ranges);
-    EXPECT_EQ((std::map<uint32_t, int>{{ALERT_FATAL, 274}, {ALERT_MESSAGE, 57}, {ALERT_ERROR, 666},
-                                       {ALERT_WARNING, 370}}), types) << "1367 rows";
-    std::string used;
-    for (const auto &l : levels) used += std::to_string(l.first) + " ";
-    EXPECT_EQ("-9 -5 -4 -3 -2 -1 0 1 2 3 4 5 6 7 8 9 ", used);
-    EXPECT_EQ(228, levels[0]);
-
-    /* number  type (warnings: "W" and the level)  text */
-    static const struct { uint32_t number; const char *type, *text; } rows[] = {
-        {1, "M", "too many errors (%u)"},
-        {3, "M", "malformed error information on line * in file *"},
-        {141, "F", "can't open %s file \"%s\": %m"},
-        {296, "F", "out of memory"},
-        {900, "F", "exec failed: %s"},
-        {908, "E", "exit status = %d"},
-        {917, "E", "argument too long"},
-        {1234, "M", " * %s"},
-        {1443, "F", "unknown --EXT sub-option \"%s\""},
-        {1444, "F", "respecified C extension from \"%s\" to \"%s\" "},
-        {1501, "W0", "assertion failure: %s (%s:%d) "},
-        {1502, "E", "assertion failure: %s (%s:%d) "},
-        {1503, "F", "assertion failure: %s (%s:%d) "},
-        {1606, "E", "w[no-]error option has been passed an invalid or missing message identifier"},
-        {2082, "F", "can't create temporary file"},
-        {2083, "F", "command file \"%s\" includes itself"},
-        {2084, "F", "command files nested more than %u levels deep at \"%s\""},
-        {2209, "W9", nullptr},
-    };
-    static const char *const TYPE_NAMES[] = {"?", "F", "M", "E", "W"};
-    for (const auto &row : rows) {
-        const alert_entry *e = (const alert_entry *)vec_get(cat, row.number);
-        ASSERT_NE(nullptr, e) << row.number;
-        std::string type = TYPE_NAMES[e->type] + (e->type == ALERT_WARNING ? std::to_string(e->level) : "");
-        EXPECT_EQ(std::string(row.type) + " " + (row.text ? row.text : e->text), type + " " + e->text) << row.number;
+        bool stray = e && std::regex_replace(e->text, conversion, "").find('%') != std::string::npos;
+        EXPECT_TRUE(!e || (e->number == n && !stray)) << n << ": " << e->text;
     }
 }

@@ -1,5 +1,5 @@
-/* test_foundation.cpp - the foundation library: vector, hash table, master lists, skip list and sets,
- * tally table, allocation, sorting and the string cache.  Each TEST runs in a process of its own. */
+/* test_foundation.cpp - the foundation library: vector, hash table, master lists, skip list, tally
+ * table, formatting, sorting and the string cache.  Each TEST runs in a process of its own. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,17 +7,15 @@
 #include <regex>
 
 #include "alloc.h"
-#include "freecache.h"
 #include "kvdebug.h"
-#include "numset.h"
 #include "skiplist.h"
 #include "stringcache.h"
 #include "tally_table.h"
 #include "vector.h"
 
-/* Item n is the pointer 16 * (n + 1); ids() lists a vector's item numbers. */
+/* Item n is the pointer 16 * (n + 1); ids() lists a vector's item numbers, "-" for NULL. */
 static void *item(uintptr_t n) { return (void *)(n * 16 + 16); }
-static std::string num(void *p) { return std::to_string(((uintptr_t)p - 16) / 16); }
+static std::string num(void *p) { return p ? std::to_string(((uintptr_t)p - 16) / 16) : "-"; }
 
 static std::string ids(vector *v)
 {
@@ -32,54 +30,36 @@ static vector *vec_of(uintptr_t n, vector *v = VEC_NEW())
     return v;
 }
 
-TEST(Vector, GrowthSetInsertAndCopy)
+TEST(Vector, GrowthSetInsertCopyAndIteration)
 {
-    vector *v = VEC_NEW(), *set = VEC_NEW(), *full = vec_of(10), *s = vec_of(12, VEC_NEW_SIZED(3));
-    EXPECT_EQ(nullptr, v->data);
-    std::string growth; /* "count:capacity" at each growth */
+    vector *v = VEC_NEW(), *s = vec_of(12, VEC_NEW_SIZED(3)), *full = vec_of(10), *three = vec_of(3);
+    std::string growth, seen; /* growth: "count:capacity" at each growth */
     for (uint32_t i = 0, cap = 0; i < 41; i++) {
         vec_append(v, item(i));
         if (v->capacity != cap) growth += std::to_string(i + 1) + ":" + std::to_string(cap = v->capacity) + " ";
     }
     EXPECT_EQ("1:10 11:20 21:40 41:80 ", growth);
-    vec_set(set, item(7), 25);
-    EXPECT_TRUE(set->capacity == 40 && vec_size(set) == 26 && vec_get(set, 25) == item(7));
-    EXPECT_EQ(std::vector<void *>(25, nullptr), std::vector<void *>(set->data, set->data + 25));
-    EXPECT_TRUE(!vec_get(set, 26) && !vec_get(set, UINT32_MAX) && vec_size(nullptr) == 0);
+    vec_truncate(v, 2);
+    vec_set(v, item(7), 6); /* the slots skipped over read NULL, also where items stood */
+    EXPECT_TRUE(ids(v) == "0 1 - - - - 7 " && v->capacity == 80 && !vec_get(v, 7) && !vec_size(nullptr));
     vec_set(s, item(99), 4); /* a full vector grows even on an overwrite */
     EXPECT_TRUE(s->capacity == 24 && vec_size(s) == 12);
     vec_set(s, item(98), 48); /* an index equal to a capacity step needs the next */
-    EXPECT_EQ(96u, s->capacity);
-    EXPECT_EQ(5u, vec_insert(full, item(42), 5));
-    EXPECT_EQ(11u, vec_insert(full, item(43), 100)); /* clamped to the count */
-    EXPECT_EQ(0u, vec_insert(full, item(44), 0));
-    EXPECT_EQ("44 0 1 2 3 4 42 5 6 7 8 9 43 ", ids(full));
-    EXPECT_EQ(20u, full->capacity);
-
-    vector *c = VEC_COPY(s), *fresh = VEC_NEW(), *ec = VEC_COPY(fresh);
-    EXPECT_TRUE(c->capacity == 96 && c->initial == 3 && ids(c) == ids(s) && !VEC_COPY(nullptr));
+    vector *c = VEC_COPY(s);
     vec_set(c, item(9), 0);
-    EXPECT_EQ(item(0), vec_get(s, 0)) << "separate slots";
-    vec_append(ec, item(1)); /* copied before any growth: grows normally */
-    EXPECT_EQ(10u, ec->capacity);
-    EXPECT_EQ(1u, vec_append_all(ec, vec_of(1, fresh)));
-    EXPECT_EQ(2u, vec_append_all(ec, ec)); /* to itself: doubles once */
-    EXPECT_EQ("1 0 1 0 ", ids(ec));
-    for (vector *x : {v, set, s, full, c, fresh, ec, (vector *)nullptr}) vec_free(x);
-}
+    EXPECT_TRUE(c->capacity == 96 && c->initial == 3 && vec_size(c) == 49 && vec_get(s, 0) == item(0));
+    EXPECT_TRUE(vec_append_all(c, c) == 49 && vec_size(c) == 98 && !VEC_COPY(nullptr)) << "to itself: doubles once";
 
-TEST(Vector, StackedIterationAndTracking)
-{
-    /* Inserting before or at a live iterator's position moves it on. */
-    vector *v = vec_of(4), *three = vec_of(3), *none = nullptr;
-    std::string seen;
+    /* Inserting before or at a live iterator's position moves it on; an index past the end is clamped. */
     void *it, *inner;
-    vec_for_each(v, it) {
+    uint32_t used = 0;
+    vec_for_each(full, it) {
         seen += num(it) + " ";
-        if (it == item(1)) vec_insert(v, item(10), 0), vec_insert(v, item(11), 3), vec_insert(v, item(12), 10);
+        if (it == item(1)) used = vec_insert(full, item(10), 0) + vec_insert(full, item(11), 3) * 100;
+        if (it == item(8)) used += vec_insert(full, item(12), 99) * 10000;
     }
-    EXPECT_EQ("0 1 2 3 12 ", seen);
-    EXPECT_EQ("10 0 1 11 2 3 12 ", ids(v));
+    EXPECT_TRUE(used == 120300 && full->capacity == 20 && seen == "0 1 2 3 4 5 6 7 8 9 12 ");
+    EXPECT_EQ("10 0 1 11 2 3 4 5 6 7 8 9 12 ", ids(full));
     /* Nested loops keep their places; vec_iter_end(v, 0) lets the outer one resume. */
     seen = "";
     vec_for_each(three, it) {
@@ -88,23 +68,12 @@ TEST(Vector, StackedIterationAndTracking)
             if (it == item(1) && inner == item(0)) { vec_iter_end(three, 0); break; }
         }
     }
-    EXPECT_EQ("00 01 02 10 20 21 22 ", seen);
-    EXPECT_TRUE(v->iterator == nullptr && three->iterator == nullptr);
+    EXPECT_TRUE(seen == "00 01 02 10 20 21 22 " && !full->iterator && !three->iterator);
     vec_iter_start(three); /* exhausted: NULL, yet a later append is reached */
     for (int i = 0; i < 4; i++) vec_iter_next(three);
     vec_append(three, item(3));
     EXPECT_EQ(item(3), vec_iter_next(three));
-    vec_free(three); /* with the iterator still open */
-    vec_for_each(none, it) ADD_FAILURE();
-
-    /* A copy is tracked exactly when its source is, whatever the switch. */
-    vec_set_tracking(true);
-    vector *tracked = VEC_NEW(), *copy_untracked = VEC_COPY(v);
-    vec_set_tracking(false);
-    vector *copy_tracked = VEC_COPY(tracked), *late = VEC_NEW();
-    EXPECT_TRUE(tracked->record && !copy_untracked->record && !late->record);
-    EXPECT_TRUE(copy_tracked->record && copy_tracked->record != tracked->record);
-    for (vector *x : {v, tracked, copy_untracked, copy_tracked, late}) vec_free(x);
+    for (vector *x : {v, s, c, full, three, (vector *)nullptr}) vec_free(x); /* three's iterator still open */
 }
 
 /* What `write` puts into the debug-out file, "%p" renderings as "PTR". */
@@ -135,6 +104,8 @@ TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
     vec_free(vec_of(11, vec_new(BETA, 6)));     /* dead, 11/20 */
     vector *a_copy = vec_copy(a, GAMMA, 1);     /* 12/20, ties with a up to the file */
     vector *u_copy = vec_copy(vec_of(30, untracked), GAMMA, 2);
+    vec_set_tracking(false); /* a copy is tracked exactly when its source is, whatever the switch */
+    vector *late = vec_new(BETA, 7), *late_copy = vec_copy(c, GAMMA, 3);
     /* Sites in reverse order of first appearance in the sorted list (dead beta.c:6 first). */
     EXPECT_EQ("# Living Vector Master List:\n"
               "# ptr    file:line    max_count/capacity    alive\n"
@@ -142,16 +113,18 @@ TEST(MasterList, VectorDumpListsLivingVectorsAndSumsPerSite)
               "# PTR    gamma.c:1    12/20    Y\n"
               "# PTR    alpha.c:10    3/10    Y\n"
               "# PTR    beta.c:5    1/4    Y\n"
+              "# PTR    gamma.c:3    1/4    Y\n"
               "# Vector Master List Summary:\n"
               "#" + pad(66) + "Living" + pad(14) + "Dead" + pad(16) + "Total\n"
               "#" + pad(32) + "file:line" + pad(25) + "vectors/capacity    vectors/capacity    vectors/capacity\n"
+              "# " + pad(28) + "gamma.c:3    " + pad(24) + "1/4    0/0    1/4\n"
               "# " + pad(29) + "beta.c:5    " + pad(24) + "1/4    0/0    1/4\n"
               "# " + pad(28) + "gamma.c:1    " + pad(24) + "1/20    0/0    1/20\n"
               "# " + pad(28) + "alpha.c:10   " + pad(24) + "2/30    0/0    2/30\n"
               "# " + pad(29) + "beta.c:6    " + pad(24) + "0/0    1/20    1/20\n"
-              "# " + pad(22) + "Total Summary:0    " + pad(24) + "4/54    1/20    5/74\n",
+              "# " + pad(22) + "Total Summary:0    " + pad(24) + "5/58    1/20    6/78\n",
               traced(vec_master_list_dump));
-    for (vector *v : {a, b, c, a_copy, u_copy, untracked}) vec_free(v);
+    for (vector *v : {a, b, c, a_copy, u_copy, untracked, late, late_copy}) vec_free(v);
 }
 
 TEST(MasterList, HashDumpShowsUsageClashesAndFlags)
@@ -177,97 +150,62 @@ TEST(MasterList, HashDumpShowsUsageClashesAndFlags)
               traced(hash_master_list_dump));
 }
 
-TEST(Hash, StringHashesAndInsertLookup)
+TEST(Hash, StringHashesInsertLookupAndKeys)
 {
-    /* text   hash: bytes >= 0x80 add their signed value */
-    const struct { const char *s; uint32_t want; } cases[] = {
-        {"", 5381}, {"a", 177670}, {"ab", 177670u * 33 + 98}, {"\x80", 5381u * 33 - 128},
-        {"\xff" "a", (5381u * 33 - 1) * 33 + 97},
-    };
-    for (const auto &c : cases) EXPECT_EQ(c.want, hash_string(c.s)) << c.s;
+    /* Bytes >= 0x80 add their signed value; the nocase hash lowers ASCII letters only. */
+    EXPECT_EQ((5381u * 33 - 1) * 33 + 97, hash_string("\xff" "a"));
     EXPECT_EQ(hash_string("mixed-1_z\xc0\xff"), hash_string_nocase("MiXeD-1_Z\xc0\xff"));
-
-    hash_table *h = HASH_NEW(7, hash_string, hash_strcmp), *byid = HASH_NEW(7, nullptr, nullptr);
-    hash_table *nc = HASH_NEW(13, hash_string_nocase, hash_stricmp), *two = HASH_NEW(2, nullptr, nullptr);
+    hash_table *h = HASH_NEW(7, hash_string, hash_strcmp), *nc = HASH_NEW(13, hash_string_nocase, hash_stricmp);
+    hash_table *two = HASH_NEW(2, nullptr, nullptr);
     char key1[] = "name", key2[] = "NAME";
     int v1, v2;
-    EXPECT_EQ(1, HASH_INSERT(h, key1, &v1));
-    EXPECT_EQ(0, HASH_INSERT(h, "name", &v2)); /* never replaces */
+    EXPECT_TRUE(HASH_INSERT(h, key1, &v1) == 1 && HASH_INSERT(h, "name", &v2) == 0) << "never replaces";
     EXPECT_TRUE(h->count == 1 && hash_lookup(h, "name") == &v1 && !hash_lookup(h, key2));
     EXPECT_EQ(1, HASH_INSERT(h, "nothing", nullptr)); /* a NULL value: absent to lookup only */
     EXPECT_TRUE(hash_haskey(h, "nothing") && !hash_lookup(h, "nothing") && !hash_haskey(h, "other"));
-    EXPECT_EQ(3, HASH_INSERT(byid, key1, &v1) + HASH_INSERT(byid, "name", &v2) + HASH_INSERT(nc, key1, &v1));
-    EXPECT_TRUE(hash_lookup(byid, key1) == &v1 && !hash_haskey(byid, key2)) << "pointer identity";
-    EXPECT_TRUE(HASH_INSERT(nc, key2, &v2) == 0 && hash_lookup(nc, "Name") == &v1) << "any letter case";
+    EXPECT_TRUE(HASH_INSERT(nc, key1, &v1) == 1 && HASH_INSERT(nc, key2, &v2) == 0 && hash_lookup(nc, "Name") == &v1);
     for (uintptr_t key = 1; key <= 5; key++) HASH_INSERT(two, (void *)key, (void *)(key * 10));
     vector *keys = hash_keys(two); /* voidhash: odd keys in bucket 1 */
     EXPECT_EQ((std::vector<void *>{(void *)2, (void *)4, (void *)1, (void *)3, (void *)5}),
               std::vector<void *>(keys->data, keys->data + keys->count));
-    EXPECT_EQ((void *)30, hash_lookup(two, (void *)3));
     vec_free(keys);
 }
 
-/* Checks every level: ascending by key code, then compare function; each node on exactly its own
- * levels, none above the list level or the cap; `count` nodes.  Returns the keys in order. */
+/* The keys on level 0, checking every level: ascending by key code, then the compare function; each
+ * node on exactly the levels below its own, none above the list level or the cap; `count` nodes. */
 static std::vector<uintptr_t> check_list(const sl_list *l)
 {
     std::vector<uintptr_t> keys;
-    uint32_t list_level = l->head->level;
-    EXPECT_LE(list_level, SL_MAX_LEVEL);
-    for (uint32_t i = 0; i < list_level; i++) {
+    for (uint32_t i = 0; i < l->head->level; i++)
         for (const sl_node *prev = nullptr, *n = l->head->forward[i]; n; prev = n, n = n->forward[i]) {
-            EXPECT_TRUE(n->level > i && n->level <= list_level && n->code == l->key_fn(n->key));
-            EXPECT_TRUE(!prev || prev->code < n->code || (prev->code == n->code && l->cmp_fn(prev->key, n->key) < 0))
-                << "level " << i << " out of order at key " << n->key;
+            EXPECT_TRUE(n->level > i && n->level <= l->head->level && n->code == l->key_fn(n->key));
+            EXPECT_TRUE(!prev || prev->code < n->code || (prev->code == n->code && l->cmp_fn(prev->key, n->key) < 0));
             if (i == 0) keys.push_back(n->key);
         }
-    }
-    EXPECT_EQ(keys.size(), l->count);
+    EXPECT_TRUE(keys.size() == l->count && l->head->level <= SL_MAX_LEVEL);
     return keys;
 }
 
 TEST(SkipList, OrderLevelsLookupAndDelete)
 {
-    /* Key code key % 7, then descending key. */
+    /* Key code key % 7, then descending key.  The level rises by at most one per insertion, grows with
+     * the list and never goes down. */
     sl_list *l = sl_new([](uintptr_t key) { return (uint32_t)(key % 7); },
                         [](uintptr_t a, uintptr_t b) { return (int32_t)(a < b ? 1 : a > b ? -1 : 0); });
-    for (uintptr_t k = 1; k <= 200; k++) EXPECT_EQ(1, sl_insert(l, (k * 37) % 211, k));
-    std::vector<uintptr_t> keys = check_list(l);
-    EXPECT_TRUE(keys.size() == 200 && keys.front() == 210 && keys.back() == 6 && sl_lookup(l, (5 * 37) % 211) == 5);
-    EXPECT_TRUE(sl_lookup(l, 500) == 0 && sl_insert(l, 37, 999) == 0 && sl_lookup(l, 37) == 1);
-
-    /* The level rises by at most one per insertion and never goes down. */
-    sl_list *d = sl_new(nullptr, nullptr);
-    const uint32_t n = 100000;
+    const uintptr_t n = 20000;
     uint32_t level = 0;
-    for (uint32_t k = 0; k < n; k++, level = d->head->level) {
-        uintptr_t key = (uintptr_t)k * 2654435761u % 1000003u + 1;
-        ASSERT_TRUE(sl_insert(d, key, key + 5000) == 1 && (k == 0 || d->head->level <= level + 1)) << k;
-    }
-    keys = check_list(d);
-    EXPECT_GE(level, 6u) << "levels grow with the list";
-    for (size_t i = 0; i < n; i += 2) ASSERT_EQ(keys[i] + 5000, sl_delete(d, keys[i]));
-    std::vector<uintptr_t> odd = check_list(d);
-    EXPECT_TRUE(odd.size() == n / 2 && odd[0] == keys[1] && odd.back() == keys[n - 1] && !sl_delete(d, keys[0]));
-    for (size_t i = 1; i < n; i += 2) ASSERT_EQ(keys[i] + 5000, sl_delete(d, keys[i]));
-    EXPECT_TRUE(d->count == 0 && d->head->level == level);
-    EXPECT_EQ(2, sl_insert(d, 4, 44) + sl_insert(d, 3, 33));
-    EXPECT_TRUE(check_list(d) == (std::vector<uintptr_t>{3, 4}) && sl_lookup(d, 4) == 44);
-}
-
-TEST(NumberSet, AddRemoveContainsUpToTheLargestNumber)
-{
-    numset *s = numset_new();
-    EXPECT_TRUE(!numset_contains(s, 0) && numset_remove(s, 1501) == 0 && s->list == nullptr);
-    EXPECT_EQ(1u, numset_add(s, 1501));
-    EXPECT_EQ(1502u, numset_add(s, 1501)) << "a second add finds the stored n + 1";
-    EXPECT_TRUE(numset_add(s, 0) == 1 && numset_contains(s, 0) && !numset_contains(s, 1500));
-    EXPECT_TRUE(numset_remove(s, 1501) == 1 && numset_remove(s, 77) == 0 && !numset_contains(s, 1501));
-    EXPECT_FALSE(numset_contains(numset_new(), 0));
-    /* 2^32 - 1 is stored as 2^32, key code 0 like 18446744073709551615 + 1: answered before the set. */
-    EXPECT_TRUE(numset_canContain(18446744073709551614u) && !numset_canContain(18446744073709551615u));
-    numset_add(s, 0xFFFFFFFFu);
-    EXPECT_FALSE(numset_contains(s, 18446744073709551615u));
+    for (uintptr_t k = 1; k <= n; k++, level = l->head->level)
+        ASSERT_TRUE(sl_insert(l, (k * 7919) % 20011, k) == 1 && (k == 1 || l->head->level <= level + 1)) << k;
+    std::vector<uintptr_t> keys = check_list(l);
+    EXPECT_TRUE(keys.size() == n && keys.front() == 20006 && keys.back() == 6 && level >= 6);
+    EXPECT_TRUE(sl_lookup(l, (5 * 7919) % 20011) == 5 && sl_lookup(l, 30000) == 0);
+    EXPECT_TRUE(sl_insert(l, 7919, 999) == 0 && sl_lookup(l, 7919) == 1) << "the first value stays";
+    for (size_t i = 0; i < n; i += 2) ASSERT_EQ(keys[i], (sl_delete(l, keys[i]) * 7919) % 20011);
+    std::vector<uintptr_t> odd = check_list(l);
+    EXPECT_TRUE(odd.size() == n / 2 && odd[0] == keys[1] && odd.back() == keys[n - 1] && !sl_delete(l, keys[0]));
+    for (size_t i = 1; i < n; i += 2) sl_delete(l, keys[i]);
+    EXPECT_TRUE(l->count == 0 && l->head->level == level && sl_insert(l, 4, 44) && sl_insert(l, 11, 33));
+    EXPECT_TRUE(check_list(l) == (std::vector<uintptr_t>{11, 4}) && sl_lookup(l, 4) == 44);
 }
 
 /* Adds each key and notes the top list after it as "key=count ... |". */
@@ -295,13 +233,8 @@ TEST(Tally, TopListKeepsTheHighestCounts)
               tally_steps(three, {c, b, a, c, d, d, d}));
 }
 
-TEST(Alloc, GrowKeepsFormatCutsAndFreeCacheReuses)
+TEST(Alloc, FormatCutsLongResults)
 {
-    char *g = (char *)memset(alloc_grow(nullptr, 0, 16), 'x', 16);
-    g = (char *)alloc_grow(g, 16, 4000);
-    EXPECT_EQ(std::string(16, 'x'), std::string(g, 16));
-    free(g);
-    free(alloc_zeroed(0));
     std::string exact(4095, 'a');
     for (const std::string &text : {exact, exact + "b", std::string(100000, 'a')}) {
         testing::internal::CaptureStderr();
@@ -310,16 +243,6 @@ TEST(Alloc, GrowKeepsFormatCutsAndFreeCacheReuses)
         EXPECT_EQ(exact, s);
         free(s);
     }
-
-    fc_cache *fc = fc_new(24, 2);
-    char *x = (char *)memset(fc_get(fc), 'x', 24), *y = (char *)memset(fc_get(fc), 'y', 24), *z = (char *)fc_get(fc);
-    EXPECT_EQ(1u, fc_put(fc, x));
-    EXPECT_EQ(2u, fc_put(fc, y));
-    EXPECT_EQ(0u, fc_put(fc, z)); /* list full: released */
-    EXPECT_TRUE(fc_get(fc) == y && fc_get(fc) == x && !fc_get(nullptr)) << "last in, first out";
-    EXPECT_EQ(std::string(48, '\0'), std::string(x, 24) + std::string(y, 24));
-    free(x);
-    free(y);
 }
 
 static int int_order(const void *a, const void *b)
@@ -330,11 +253,10 @@ static int int_order(const void *a, const void *b)
 
 TEST(Qsort, EqualElementsEndInTheFixedOrderAndAnyInputSorts)
 {
-    /* {key, id} pairs   ids after sorting: equal keys in the fixed order of work */
+    /* {key, id} pairs: two equal keys are exchanged, three reversed; ids after sorting */
     const struct { std::vector<std::pair<int, int>> in; const char *ids; } cases[] = {
-        {{{5, 0}, {5, 1}}, "10"}, {{{5, 0}, {5, 1}, {5, 2}}, "210"}, {{{2, 0}, {2, 1}, {3, 2}}, "102"},
-        {{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}}, "34201"}, {{{1, 0}, {3, 1}, {2, 2}, {2, 3}}, "0231"},
-    };
+        {{{5, 0}, {5, 1}}, "10"}, {{{5, 0}, {5, 1}, {5, 2}}, "210"}, {{{1, 0}, {3, 1}, {2, 2}, {2, 3}}, "0231"},
+        {{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}}, "34201"}};
     for (auto c : cases) {
         os_qsort(c.in.data(), c.in.size(), sizeof c.in[0], int_order);
         std::string ids;
@@ -343,15 +265,14 @@ TEST(Qsort, EqualElementsEndInTheFixedOrderAndAnyInputSorts)
     }
     os_qsort(nullptr, 1, sizeof(int), int_order);
     std::mt19937 rng(12345);
-    for (unsigned range : {3u, 1u << 30})
-        for (size_t n : {2u, 7u, 1000u, 20000u}) {
-            std::vector<int> v(n), want;
-            for (int &x : v) x = (int)(rng() % range);
-            want = v;
-            std::sort(want.begin(), want.end());
-            os_qsort(v.data(), n, sizeof(int), int_order);
-            EXPECT_EQ(want, v) << "n=" << n << " range=" << range;
-        }
+    for (size_t n : {2u, 7u, 1000u, 20000u, 20001u}) { /* few distinct values, then many */
+        std::vector<int> v(n);
+        for (int &x : v) x = (int)(rng() % (n % 2 ? 1u << 30 : 3u));
+        std::vector<int> want = v;
+        std::sort(want.begin(), want.end());
+        os_qsort(v.data(), n, sizeof(int), int_order);
+        EXPECT_EQ(want, v) << n;
+    }
 }
 
 TEST(StringCache, EqualTextsShareOnePointerAndBuildersGiveCachedResults)
@@ -368,23 +289,17 @@ TEST(StringCache, EqualTextsShareOnePointerAndBuildersGiveCachedResults)
     for (const char *got : {str_concat(nullptr, own), str_concat(own, nullptr), str_path_join(nullptr, own),
                             str_path_join("", own), str_path_join(own, nullptr), str_path_join(own, "")})
         EXPECT_EQ(own, got);
-
     std::string big(300000, 'y'), fmt(5000, 'f');
     /* result                                         expected text */
     const struct { const char *got; std::string want; } cases[] = {
-        {str_concat("ab", "cd"),                          "abcd"},
-        {str_path_join("dir", "name"),                    "dir/name"},
         {str_path_join("dir/", "/name"),                  "dir/name"},
         {str_path_join("dir\\", "\\name"),                "dir\\/\\name"},
         {str_strip_ext("dir.d/file"),                     "dir.d/file"},
-        {str_strip_ext("dir.d\\x.tar.gz"),                 "dir.d\\x.tar"},
+        {str_strip_ext("dir.d\\x.tar.gz"),                "dir.d\\x.tar"},
         {str_basename("a\\b/c:d"),                        "c:d"},
-        {str_basename("dir/"),                            ""},
-        {str_escape("say \"hi\"", "\"", '\\'),            "say \\\"hi\\\""},
         {str_escape("a\\\"b", "\"", 0),                   "a\\\\\"b"},
         {str_escape("\\x\\'", "\\'", '\\'),               "\\\\x\\\\'"},
         {str_escape("^\"a b", " \"^", '^'),               "^^\"a^ b"},
-        {str_escape("plain", "\"'", '\\'),                "plain"},
         {str_lower("MiXeD 123_Z\xC4\xE4"),                "mixed 123_z\xC4\xE4"},
         {str_upper("MiXeD 123_a\xC4\xE4"),                "MIXED 123_A\xC4\xE4"},
         {str_translate("abc", "aab", "xyX"),              "yXc"},
@@ -392,61 +307,11 @@ TEST(StringCache, EqualTextsShareOnePointerAndBuildersGiveCachedResults)
         {str_format("%d:%s:%d", 7, big.c_str(), 9),       "7:" + big + ":9"},
         {str_format("%s%s", fmt.c_str(), "!"),            fmt + "!"},
     };
-    for (const auto &c : cases) {
-        EXPECT_EQ(c.want, c.got);
-        EXPECT_EQ(str_save(c.want.c_str()), c.got) << "not cached: " << c.want.substr(0, 40);
-    }
-    vector *v = str_split(" ,a,,b , c ,", ", "), *none = str_split(",, ,", ", ");
-    EXPECT_TRUE(vec_size(v) == 3 && vec_get(v, 2) == str_save("c") && vec_size(none) == 0);
+    for (const auto &c : cases) EXPECT_TRUE(c.got == str_save(c.want.c_str())) << std::string(c.got).substr(0, 40);
+    vector *v = str_split(" ,a,,b , c ,", ", ");
+    EXPECT_TRUE(vec_size(v) == 3 && vec_get(v, 0) == str_save("a") && vec_get(v, 2) == str_save("c"));
     vec_free(v);
-    vec_free(none);
     EXPECT_TRUE(str_starts_with_nocase("--CHIP=18f", "--chip=") && !str_starts_with("--CHIP=18f", "--chip=") &&
                 str_starts_with("x", "") && str_ends_with("x", "") && str_ends_with("a.c", ".c"));
     EXPECT_FALSE(str_starts_with("ab", "abc") || str_ends_with(".c", "file.c") || str_ends_with(nullptr, ""));
-}
-
-TEST(StringCache, ReadLineJoinsPiecesAndReadsCrLfAsLf)
-{
-    std::string varied, huge(3000000, 'H'), inner = std::string(600, 'i') + "\r" + std::string(1500, 'j');
-    for (int i = 0; i < 3000; i++) varied += (char)('a' + i % 26);
-    /* Pieces of at most 1023 bytes: a lone CR ending a piece ends the line, one inside a piece
-     * is an ordinary byte; a CR in a piece's last place still joins the LF after it. */
-    const struct { std::string in, line; } lines[] = {
-        /* in the file                                   read as */
-        {varied + "\n",                                  varied + "\n"},
-        {huge + "\n",                                    huge + "\n"},
-        {std::string(1022, 'p') + "\n",                  std::string(1022, 'p') + "\n"},
-        {std::string(1023, 'f') + "\n",                  std::string(1023, 'f') + "\n"},
-        {std::string(1022, 'c') + "\r\n",               std::string(1022, 'c') + "\n"},
-        {"a\r\n",                                       "a\n"},
-        {std::string(1022, 'x') + "\r",                  std::string(1022, 'x') + "\r"},
-        {"rest\n",                                       "rest\n"},
-        {inner + "\r\n",                                inner + "\n"},
-        {"last",                                         "last"},
-    };
-    FILE *f = tmpfile();
-    for (const auto &l : lines) fwrite(l.in.data(), 1, l.in.size(), f);
-    rewind(f);
-    for (const auto &l : lines) {
-        const char *line = str_read_line(f);
-        ASSERT_NE(nullptr, line) << l.line.substr(0, 20);
-        EXPECT_EQ(str_save(l.line.c_str()), line) << l.line.substr(0, 20) << " / " << std::string(line).substr(0, 20);
-    }
-    EXPECT_EQ(nullptr, str_read_line(f));
-    fclose(f);
-    EXPECT_TRUE(str_is_cached(varied.substr(1023, 1023).c_str())) << "pieces are cached too";
-}
-
-TEST(FoundationDeathTest, MisuseFailsTheStandardAssertion)
-{
-    vector *v = vec_of(1);
-    EXPECT_DEATH(vec_iter_more(v), "vector\\.cpp:[0-9]+.*Assertion `p->iterator != NULL' failed");
-    EXPECT_DEATH(vec_append(nullptr, item(1)), "Assertion `p != NULL' failed");
-    EXPECT_DEATH(VEC_NEW_SIZED(0), "Assertion `initial != 0' failed");
-    EXPECT_DEATH(numset_add(numset_new(), 18446744073709551615u), "numset_canContain\\(n\\)");
-    EXPECT_DEATH(ptrset_contains(nullptr, 1), "sp != NULL");
-    EXPECT_DEATH(HASH_NEW(0, nullptr, nullptr), "hash\\.cpp:[0-9]+.*Assertion `size != 0' failed");
-    EXPECT_DEATH(fc_new(4, 10), "Assertion `obj_size >= sizeof \\(void\\*\\)' failed");
-    EXPECT_DEATH(os_qsort(nullptr, 2, sizeof(int), int_order), "Assertion `vbase' failed");
-    vec_free(v);
 }

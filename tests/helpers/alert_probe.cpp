@@ -1,12 +1,9 @@
-/*
- * alert_probe - the child process of the common tests, for state that lasts a
- * whole process (the catalogue loaded by the first alert, recorded options,
- * fatal exits, the discovered installation, the temporary directory).  Each
- * argument is one action "verb:word:..." (see ACTIONS) or a warning-as-error
- * option; tests also copy the program into installation-shaped trees.
- * With PROBE_OCCUPY=N and PROBE_LINK=TARGET the first N temporary-directory
- * candidates are taken by a symbolic link to TARGET just before their mkdir.
- */
+/* alert_probe - the child process of the common tests, for state that lasts a whole process (the
+ * catalogue loaded by the first alert, recorded options, fatal exits, the discovered installation,
+ * the temporary directory).  Each argument is a warning-as-error option or an action "verb:word:..."
+ * (see ACTIONS); tests also copy the program into installation-shaped trees.  With PROBE_OCCUPY=N and
+ * PROBE_LINK=TARGET the first N temporary-directory candidates are taken by a symbolic link to TARGET
+ * just before their mkdir. */
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -20,7 +17,6 @@
 #include <vector>
 
 #include "alert.h"
-#include "kvdebug.h"
 #include "kvinstdir.h"
 #include "msgcat.h"
 #include "registry.h"
@@ -31,8 +27,7 @@ static int probe_errno, temp_attempts;
 /* Stands in for the C library's mkdir: a candidate is occupied between its choice and creation. */
 extern "C" int mkdir(const char *path, mode_t mode) noexcept
 {
-    const char *leaf = strrchr(path, '/');
-    const char *occupy = getenv("PROBE_OCCUPY"), *target = getenv("PROBE_LINK");
+    const char *leaf = strrchr(path, '/'), *occupy = getenv("PROBE_OCCUPY"), *target = getenv("PROBE_LINK");
     if (strncmp(leaf ? leaf + 1 : path, "kv", 2) == 0 && ++temp_attempts <= (occupy ? atoi(occupy) : 0) &&
         target && symlink(target, path) != 0)
         perror("symlink");
@@ -43,26 +38,24 @@ typedef std::vector<std::string> words;
 
 static int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
 static const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
-
-static void show(const char *key, const char *value) { printf("%s=%s\n", key, value ? value : "(none)"); }
+static const char *shown(const char *s) { return s ? s : "(none)"; }
 static void cleanup_hook(int status) { fprintf(stderr, "cleanup(%d)\n", status); }
 
-/* What the installation layer finds, NULL as "(none)", path kinds by number. */
+/* What the installation layer finds: root, version, tor-as, kinds 7 and 10, the C include
+ * directory while no library is named; bin, dat, lib, C include for "c90" and "c99"; two paths. */
 static void report(const words &)
 {
     char *program = os_program_path();
-    show("prog", program);
+    printf("prog=%s found=%d\n", shown(program), set_kvinstall_paths() ? 1 : 0);
     free(program);
-    printf("found=%d\n", set_kvinstall_paths() ? 1 : 0);
-    const char *dirs[] = {kvinstdir(KVINSTDIR_ROOT), kvinstdir(KVINSTDIR_VER), kvinstdir(KVINSTDIR_TOR_AS),
-                          kvinstdir(7), kvinstdir(KVINSTDIR_LAST), reg_instdir(REG_C_INCLUDE)};
-    for (const char *dir : dirs) show("dir", dir);
+    for (int k : {0, 1, 9, 7, 10}) puts(shown(kvinstdir(k)));
+    reg_set_c_stdlib(NULL);
+    puts(shown(reg_instdir(REG_C_INCLUDE)));
     for (const char *lib : {"c90", "c99"}) {
         reg_set_c_stdlib(lib);
-        for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) show(std::to_string(k).c_str(), reg_instdir(k));
+        for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) puts(shown(reg_instdir(k)));
     }
-    show("torc", reg_mkpath(REG_BIN, "torc"));
-    show("absolute", reg_mkpath(REG_BIN, "/opt/other/torc"));
+    printf("%s\n%s\n", shown(reg_mkpath(REG_BIN, "torc")), shown(reg_mkpath(REG_BIN, "/opt/other/torc")));
 }
 
 static void make_temp(const words &w)
@@ -74,9 +67,8 @@ static void make_temp(const words &w)
     free(path);
 }
 
-/* Raises w[1] with the arguments w[2...]: one int for "i<int>", else up to
- * two "s<text>" strings and an "i<int>" (surplus arguments are never read);
- * prints "ret R". */
+/* Raises w[1] with the arguments w[2...]: one int for "i<int>", else up to two "s<text>" strings
+ * and an "i<int>" (surplus arguments are never read); prints "ret R". */
 static void raise_with(int (*raise)(uint32_t, ...), const words &w)
 {
     const char *arg[3] = {"", "", ""};
@@ -99,18 +91,14 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
     {"alert",      [](const words &w) { raise_with(alert, w); }},
     {"once",       [](const words &w) { raise_with(alert_once, w); }},
     {"typed",      [](const words &w) {
-         errno = probe_errno;
          printf("ret %d\n", alert_typed(arg_int(w, 1), arg_str(w, 2), "%s", arg_str(w, 3)));
      }},
-    {"rank",       [](const words &w) {
+    {"rank",       [](const words &w) { /* edf_rank of two names, as -1, 0 or 1 */
          const char *a = arg_str(w, 1), *b = arg_str(w, 2);
-         int rank = edf_rank(&a, &b);
-         printf("%d\n", (rank > 0) - (rank < 0));
+         printf("%d\n", std::min(1, std::max(-1, edf_rank(&a, &b))));
      }},
     {"inst",       report},
-    {"found",      [](const words &) { printf("found=%d\n", set_kvinstall_paths() ? 1 : 0); }},
     {"mkdir",      [](const words &w) { if (os_make_dirs(arg_str(w, 1)) != 0) perror(arg_str(w, 1)); }},
-    {"kind",       [](const words &w) { gAssertLevel = DB_ASSERT_FATAL; show("kind", kvinstdir(arg_int(w, 1))); }},
     {"temp",       make_temp},
     {"tempinfo",   [](const words &) {
          struct stat st;
