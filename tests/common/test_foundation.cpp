@@ -7,7 +7,10 @@
 #include <regex>
 
 #include "alloc.h"
+#include "freecache.h"
+#include "hash.h"
 #include "kvdebug.h"
+#include "numset.h"
 #include "skiplist.h"
 #include "stringcache.h"
 #include "tally_table.h"
@@ -314,4 +317,33 @@ TEST(StringCache, EqualTextsShareOnePointerAndBuildersGiveCachedResults)
     EXPECT_TRUE(str_starts_with_nocase("--CHIP=18f", "--chip=") && !str_starts_with("--CHIP=18f", "--chip=") &&
                 str_starts_with("x", "") && str_ends_with("x", "") && str_ends_with("a.c", ".c"));
     EXPECT_FALSE(str_starts_with("ab", "abc") || str_ends_with(".c", "file.c") || str_ends_with(nullptr, ""));
+}
+
+TEST(NumberSet, AddRemoveContainsUpToTheLargestNumber)
+{
+    numset *s = numset_new();
+    EXPECT_TRUE(!numset_contains(s, 0) && numset_remove(s, 1501) == 0 && s->list == nullptr);
+    EXPECT_EQ(1u, numset_add(s, 1501));
+    EXPECT_EQ(1502u, numset_add(s, 1501)) << "a second add finds the stored n + 1";
+    EXPECT_TRUE(numset_add(s, 0) == 1 && numset_contains(s, 0) && !numset_contains(s, 1500));
+    EXPECT_TRUE(numset_remove(s, 1501) == 1 && numset_remove(s, 77) == 0 && !numset_contains(s, 1501));
+    EXPECT_FALSE(numset_contains(numset_new(), 0));
+    /* 2^32 - 1 is stored as 2^32, key code 0 like 18446744073709551615 + 1: answered before the set. */
+    EXPECT_TRUE(numset_canContain(18446744073709551614u) && !numset_canContain(18446744073709551615u));
+    numset_add(s, 0xFFFFFFFFu);
+    EXPECT_FALSE(numset_contains(s, 18446744073709551615u));
+}
+
+TEST(FoundationDeathTest, MisuseFailsTheStandardAssertion)
+{
+    vector *v = vec_of(1);
+    EXPECT_DEATH(vec_iter_more(v), "vector\\.cpp:[0-9]+.*Assertion `p->iterator != NULL' failed");
+    EXPECT_DEATH(vec_append(nullptr, item(1)), "Assertion `p != NULL' failed");
+    EXPECT_DEATH(VEC_NEW_SIZED(0), "Assertion `initial != 0' failed");
+    EXPECT_DEATH(numset_add(numset_new(), 18446744073709551615u), "numset_canContain\\(n\\)");
+    EXPECT_DEATH(ptrset_contains(nullptr, 1), "sp != NULL");
+    EXPECT_DEATH(HASH_NEW(0, nullptr, nullptr), "hash\\.cpp:[0-9]+.*Assertion `size != 0' failed");
+    EXPECT_DEATH(fc_new(4, 10), "Assertion `obj_size >= sizeof \\(void\\*\\)' failed");
+    EXPECT_DEATH(os_qsort(nullptr, 2, sizeof(int), int_order), "Assertion `vbase' failed");
+    vec_free(v);
 }

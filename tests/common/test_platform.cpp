@@ -12,6 +12,36 @@
 #include "osdep.h"
 #include "test_util.h"
 
+/* Takes a heap string from the layer: its text, or "(null)". */
+static std::string take(char *heap)
+{
+    std::string text = heap ? heap : "(null)";
+    free(heap);
+    return text;
+}
+
+TEST(OsPaths, JoinAndSplitAtSlashOnly)
+{
+    const char *path = "dir.v2/sub\\part/file:x.tar.gz";
+    /* result                             expected */
+    const struct { std::string got, want; } cases[] = {
+        {take(os_path_join("a", "b")),        "a/b"},
+        {take(os_path_join("a/", "/b")),      "a/b"},
+        {take(os_path_join("/", "tmp")),      "/tmp"},
+        {take(os_path_join("", "b")),         "(null)"},
+        {os_basename(path),                   "file:x.tar.gz"},
+        {take(os_basename_to_dot(path)),      "file:x.tar."},
+        {take(os_basename_to_dot("d.v/rd")),  "rd"},
+        {take(os_dirname(path)),              "dir.v2/sub\\part"},
+        {take(os_dirname("plain")),           "(null)"},
+        {take(os_dirname("/x")),              ""},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.want, c.got);
+    EXPECT_TRUE(os_is_absolute("/usr") && !os_is_absolute("c:\\tools") && !os_is_absolute("\\\\server\\x"));
+    EXPECT_TRUE(os_stricmp("Tor-AS", "tor-as") == 0 && os_strnicmp("BINARY", "bin", 3) == 0 &&
+                os_stricmp("_", "a") < 0 && os_stricmp("bin", "BI") > 0 && os_stricmp("\xc4", "\xe4") != 0);
+}
+
 TEST(OsFiles, LinksIdentityAndDirectoryTrees)
 {
     std::string dir = tu_mkdtemp(), outside = tu_mkdtemp(), tree = dir + "/tree";
