@@ -1,11 +1,13 @@
 /*
  * osdep.h - the platform layer.
  *
- * Every difference between operating systems lives behind this header: path
- * separators, what makes a path absolute, temporary directories, starting a
- * child program, descriptor and case-insensitive string primitives, and the
- * compiler attributes the rest of the code uses.  One implementation file per
- * platform (osdep_posix.cpp; a Windows port adds osdep_win32.cpp) provides it.
+ * Every difference between operating systems lives behind this header and
+ * its compile-time part, osdep_defs.h (path separators and the compiler
+ * attributes): what makes a path absolute, temporary directories, starting a
+ * child program, descriptor and case-insensitive string primitives.  One
+ * implementation file per platform (osdep_posix.cpp; a Windows port adds
+ * osdep_win32.cpp) provides it.  The layer uses only the C library, the
+ * system and the trace core (trace.h), which reports running out of memory.
  *
  * Invariants:
  *  - Operations here report failure by their result only (and errno); they
@@ -25,45 +27,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#ifdef NDEBUG
-#error "kvq is never built with NDEBUG: its runtime assertions are part of its behaviour"
-#endif
-
-/* ---- compiler attributes --------------------------------------------- */
-
-#if defined(__GNUC__) || defined(__clang__)
-#define KVQ_PRINTF(fmt_index, args_index) __attribute__((format(printf, fmt_index, args_index)))
-#define KVQ_NORETURN __attribute__((noreturn))
-#else
-#define KVQ_PRINTF(fmt_index, args_index)
-#define KVQ_NORETURN
-#endif
-
-/* Index of the lowest set bit of a non-zero word. */
-inline uint32_t os_lowest_bit(uint32_t word)
-{
-#if defined(__GNUC__) || defined(__clang__)
-    return (uint32_t)__builtin_ctz(word);
-#else
-    uint32_t i = 0;
-    while (!(word & 1u)) word >>= 1, i++;
-    return i;
-#endif
-}
-
-/* ---- path separators --------------------------------------------------- */
-
-/* The separator written when paths are joined. */
-constexpr char OS_DIR_SEP = '/';
-constexpr const char *OS_DIR_SEP_STR = "/";
-
-/* True when c is the separator that joins paths (OS_DIR_SEP). */
-inline bool os_is_dir_sep(char c) { return c == OS_DIR_SEP; }
-
-/* The separator that splits `path` into directory and last component, found
- * by the platform's precedence (POSIX: the last '/').  NULL when there is none
- * or `path` is NULL. */
-const char *os_last_sep(const char *path);
+#include "osdep_defs.h"
 
 /* ---- temporary names ----------------------------------------------------- */
 

@@ -58,11 +58,6 @@ static bool os_is_real_dir(const char *path)
 
 /* ---- path pieces ------------------------------------------------------------- */
 
-const char *os_last_sep(const char *path)
-{
-    return path ? strrchr(path, OS_DIR_SEP) : NULL;
-}
-
 char *os_path_join(const char *dir, const char *name)
 {
     if (!dir || !*dir) return NULL;

@@ -1,0 +1,71 @@
+/*
+ * osdep_defs.h - the compile-time part of the platform layer: path
+ * separators, the separator search, and the compiler attributes.
+ *
+ * Everything here is a constant, a macro or an inline function: this header
+ * includes nothing of the project and needs nothing linked, so every module
+ * may use it, down to the trace core at the bottom.  The platform's functions
+ * are declared in osdep.h.
+ *
+ * POSIX rules: the separator is '/', the only one searched for; backslash and
+ * colon are ordinary file-name characters.
+ */
+#ifndef KVQ_OSDEP_DEFS_H
+#define KVQ_OSDEP_DEFS_H
+
+#include <cstdint>
+#include <cstring>
+
+#ifdef NDEBUG
+#error "kvq is never built with NDEBUG: its runtime assertions are part of its behaviour"
+#endif
+
+/* ---- compiler attributes --------------------------------------------- */
+
+#if defined(__GNUC__) || defined(__clang__)
+#define KVQ_PRINTF(fmt_index, args_index) __attribute__((format(printf, fmt_index, args_index)))
+#define KVQ_NORETURN __attribute__((noreturn))
+#else
+#define KVQ_PRINTF(fmt_index, args_index)
+#define KVQ_NORETURN
+#endif
+
+/* Index of the lowest set bit of a non-zero word. */
+inline uint32_t os_lowest_bit(uint32_t word)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    return (uint32_t)__builtin_ctz(word);
+#else
+    uint32_t i = 0;
+    while (!(word & 1u)) word >>= 1, i++;
+    return i;
+#endif
+}
+
+/* ---- path separators --------------------------------------------------- */
+
+/* The separator written when paths are joined. */
+constexpr char OS_DIR_SEP = '/';
+constexpr const char *OS_DIR_SEP_STR = "/";
+
+/* The characters that end the directory part of a path, in the order they
+ * are searched for: the last occurrence of the first one that occurs at all
+ * splits the path. */
+constexpr const char OS_SEP_PRECEDENCE[] = "/";
+
+/* True when c is the separator that joins paths (OS_DIR_SEP). */
+inline bool os_is_dir_sep(char c) { return c == OS_DIR_SEP; }
+
+/* The separator that splits `path` into directory and last component, found
+ * by OS_SEP_PRECEDENCE (POSIX: the last '/').  NULL when there is none or
+ * `path` is NULL. */
+inline const char *os_last_sep(const char *path)
+{
+    if (path == nullptr) return nullptr;
+    for (const char *sep = OS_SEP_PRECEDENCE; *sep != '\0'; sep++) {
+        if (const char *last = strrchr(path, *sep)) return last;
+    }
+    return nullptr;
+}
+
+#endif /* KVQ_OSDEP_DEFS_H */
