@@ -2,9 +2,9 @@
  * alert.cpp - issuing alerts: lookup, filtering, counting, formatting and
  * writing one diagnostic line per alert.
  *
- * Every diagnostic of the program, and the debug facility's warnings, leave
- * through alert_emit: one line, echoed into the debug trace when asked,
- * written to standard error and flushed at once.
+ * Every alert leaves through alert_emit as one diagnostic line of the trace
+ * core (db_diag_line): echoed into the debug trace when asked, written to
+ * standard error and flushed at once.
  *
  * Invariants: the catalogue is loaded by the first numbered alert and never
  * before; the error count only grows, and the error that finds it at the limit
@@ -22,8 +22,8 @@
 
 #include "alloc.h"
 #include "hash.h"
-#include "kvdebug.h"
 #include "msgcat.h"
+#include "trace.h"
 
 /* Errors allowed before the run stops: the next one ends it. */
 constexpr uint32_t ALERT_ERROR_LIMIT = 20;
@@ -109,15 +109,14 @@ static void alert_append(const char *text, size_t len)
 }
 
 /* Ends the line with a newline (replacing its last character when it is
- * full), echoes it into the debug trace when asked and writes it. */
+ * full) and writes it as a diagnostic line (echoed into the debug trace when
+ * asked). */
 static void alert_emit(void)
 {
     if (as.line_len == ALERT_LINE_MAX) as.line_len--;
     as.line[as.line_len++] = '\n';
     as.line[as.line_len] = '\0';
-    if (gDebugFlags & DB_FLAG_ALERTS) db_alert_echo(as.line);
-    fwrite(as.line, 1, as.line_len, stderr);
-    fflush(stderr);
+    db_diag_line(as.line, as.line_len);
 }
 
 /* Copies `text` into the expansion buffer with "%m" replaced by the system's
@@ -294,7 +293,24 @@ int alert_typed(uint32_t number, const char *type, const char *fmt, ...)
 void alert_vprint(const char *fmt, va_list ap)
 {
     as.saved_errno = errno;
-    alert_clear_line();
-    as.line_len = alert_written(vsnprintf(as.line, ALERT_LINE_MAX, fmt, ap), ALERT_LINE_MAX);
-    alert_emit();
+    db_diag_vprintf(fmt, ap);
+}
+
+/* ---- the trace core's reports ---------------------------------------------- */
+
+static void alert_out_of_memory(void)
+{
+    alert(ALERT_OUT_OF_MEMORY);
+}
+
+static void alert_assertion(uint32_t level, const char *expr, const char *file, int line)
+{
+    /* Level 1 raises 1503 (fatal), 2 raises 1502 (error), 3 raises 1501. */
+    alert(ALERT_ASSERT_FATAL + DB_ASSERT_FATAL - level, expr, file, line);
+}
+
+void alert_install_hooks(void)
+{
+    db_set_out_of_memory_hook(alert_out_of_memory);
+    db_set_assert_hook(alert_assertion);
 }

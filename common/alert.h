@@ -67,13 +67,20 @@ int alert_once(uint32_t number, ...);
  * format come from the caller: no catalogue, no promotion; only errors count. */
 int alert_typed(uint32_t number, const char *type, const char *fmt, ...) KVQ_PRINTF(3, 4);
 
-/* One free-form line through the same output path (echo to the debug trace
- * included): no number, no counting, no "%m" expansion, at most 8190 chars. */
+/* One free-form line through the same output path (db_diag_vprintf, echo to
+ * the debug trace included): no number, no counting, no "%m" expansion, at
+ * most 8190 chars. */
 void alert_vprint(const char *fmt, va_list ap);
 
 /* Loads the catalogue (msg_filename(255), load_edf) and marks it loaded.
  * Runs once; valert calls it on the first numbered alert. */
 void alert_init(void);
+
+/* Makes alerts of the trace core's reports (trace.h): running out of memory
+ * raises the fatal alert 296 "out of memory", a failed consistency check at
+ * assert level 1, 2 or 3 raises alert 1503, 1502 or 1501.  A program calls it
+ * first thing in main; until then the trace core's plain defaults stand in. */
+void alert_install_hooks(void);
 
 /* The hook run before a fatal exit (the driver's cleanup).  The status passed
  * is 1.  Without a hook the process simply exits. */

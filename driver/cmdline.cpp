@@ -27,6 +27,7 @@
 #include "kvdebug.h"
 #include "osdep.h"
 #include "stringcache.h"
+#include "trace.h"
 #include "vector.h"
 
 static char *program_name;

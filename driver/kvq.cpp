@@ -30,6 +30,7 @@
 #include "osdep.h"
 #include "registry.h"
 #include "stringcache.h"
+#include "trace.h"
 #include "vector.h"
 #include "werror.h"
 
@@ -389,6 +390,7 @@ static void first_of_two_runs(const char *program, vector *options)
 
 int kvq_main(int argc, char **argv)
 {
+    alert_install_hooks();
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 

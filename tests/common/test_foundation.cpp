@@ -9,11 +9,11 @@
 #include "alloc.h"
 #include "freecache.h"
 #include "hash.h"
-#include "kvdebug.h"
 #include "numset.h"
 #include "skiplist.h"
 #include "stringcache.h"
 #include "tally_table.h"
+#include "trace.h"
 #include "vector.h"
 
 /* Item n is the pointer 16 * (n + 1); ids() lists a vector's item numbers, "-" for NULL. */

@@ -20,8 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "cmdline.h"
-#include "kvdebug.h"
 #include "test_util.h"
+#include "trace.h"
 #include "vector.h"
 
 namespace {

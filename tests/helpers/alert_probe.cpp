@@ -118,6 +118,7 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
 
 int main(int argc, char **argv)
 {
+    alert_install_hooks();
     os_set_argv0(argv[0]);
     for (int i = 1; i < argc; i++) {
         words w;

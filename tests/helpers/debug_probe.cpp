@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "alert.h"
 #include "kvdebug.h"
+#include "trace.h"
 
 static void show(const char *path)
 {
@@ -24,6 +26,7 @@ static void show(const char *path)
 
 int main(int argc, char **argv)
 {
+    alert_install_hooks();
     if (argc > 2 && strcmp(argv[1], "-s") == 0) {
         for (int i = 0; i < argc; i++) printf("%s\n", argv[i]);
         show(argv[2]);
