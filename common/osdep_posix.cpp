@@ -12,7 +12,10 @@
  *    async-signal-safe calls on data prepared beforehand (the guard list).
  *  - Every temporary name handed out is in the guard list before the caller
  *    sees it; the list's count is published only after the entry it covers.
- *  - Failures are results (and errno); nothing here raises an alert.
+ *  - Failures are results (and errno); nothing here raises an alert.  Only
+ *    running out of memory ends the process, through the trace core.
+ *  - Nothing here calls a module above the trace core: heap blocks come from
+ *    the C library, the directory to remove at exit is one fixed slot.
  */
 #include "osdep.h"
 
@@ -30,21 +33,66 @@
 #include <atomic>
 #include <cassert>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "alloc.h"
-#include "vector.h"
+#include "trace.h"
 
 extern char **environ;
 
 /* ---- small helpers ----------------------------------------------------------- */
 
+/* The heap blocks of this layer come straight from the C library; a request
+ * the heap cannot meet is the trace core's out of memory, which does not
+ * return, so these never give NULL. */
+
+/* `size` zero-filled bytes (at least one, so the result is freeable). */
+static void *os_zalloc(size_t size)
+{
+    void *p = calloc(size != 0 ? size : 1, 1);
+    if (p == NULL) db_out_of_memory();
+    return p;
+}
+
+static char *os_strdup(const char *s)
+{
+    char *copy = strdup(s);
+    if (copy == NULL) db_out_of_memory();
+    return copy;
+}
+
+/* Names this layer formats are short: they are built here once, and only a
+ * longer one is formatted a second time, straight into its heap copy. */
+constexpr size_t OS_FORMAT_LOCAL = 256;
+
+/* A heap string holding the printf-style result ("" when it cannot be
+ * formatted). */
+static char *os_format(const char *fmt, ...) KVQ_PRINTF(1, 2);
+static char *os_format(const char *fmt, ...)
+{
+    char local[OS_FORMAT_LOCAL];
+    va_list ap;
+    va_start(ap, fmt);
+    int len = vsnprintf(local, sizeof local, fmt, ap);
+    va_end(ap);
+    if (len < 0) len = 0, local[0] = '\0';
+    char *text = (char *)os_zalloc((size_t)len + 1);
+    if ((size_t)len < sizeof local) {
+        memcpy(text, local, (size_t)len + 1);
+    } else {
+        va_start(ap, fmt);
+        vsnprintf(text, (size_t)len + 1, fmt, ap);
+        va_end(ap);
+    }
+    return text;
+}
+
 /* Heap copy of the first n bytes of s. */
 static char *os_copy_n(const char *s, size_t n)
 {
     assert(n < UINT32_MAX);
-    char *copy = (char *)alloc_zeroed((uint32_t)(n + 1));
+    char *copy = (char *)os_zalloc(n + 1);
     memcpy(copy, s, n);
     return copy;
 }
@@ -68,7 +116,7 @@ char *os_path_join(const char *dir, const char *name)
     size_t name_len = strlen(name);
     size_t size = dir_len + need_sep + name_len + 1;
     assert(size <= UINT32_MAX);
-    char *joined = (char *)alloc_zeroed((uint32_t)size);
+    char *joined = (char *)os_zalloc(size);
     memcpy(joined, dir, dir_len);
     if (need_sep) joined[dir_len] = OS_DIR_SEP;
     memcpy(joined + dir_len + need_sep, name, name_len);
@@ -88,7 +136,7 @@ const char *os_basename(const char *path)
 
 char *os_basename_copy(const char *path)
 {
-    return path ? alloc_strdup(os_basename(path)) : NULL;
+    return path ? os_strdup(os_basename(path)) : NULL;
 }
 
 char *os_basename_to_dot(const char *path)
@@ -157,7 +205,7 @@ static int os_make_dirs_in(char *path, size_t len)
 int os_make_dirs(const char *path)
 {
     assert(path);
-    char *copy = alloc_strdup(path);
+    char *copy = os_strdup(path);
     size_t len = strlen(copy);
     /* "a/b/" names the directory "a/b"; a lone "/" stays the root. */
     while (len > 1 && os_is_dir_sep(copy[len - 1])) len--;
@@ -224,7 +272,7 @@ static void os_guard_remember(const char *path)
     char **paths = g_guard_paths;
     if (count == g_guard_capacity) {
         uint32_t capacity = count ? count * 2 : OS_GUARD_INITIAL;
-        char **grown = (char **)alloc_zeroed(capacity * (uint32_t)sizeof(char *));
+        char **grown = (char **)os_zalloc(capacity * sizeof(char *));
         if (count) memcpy(grown, paths, count * sizeof(char *));
         os_guard_publish();
         g_guard_paths = grown;
@@ -233,7 +281,7 @@ static void os_guard_remember(const char *path)
         paths = grown;
         g_guard_capacity = capacity;
     }
-    paths[count] = alloc_strdup(path);
+    paths[count] = os_strdup(path);
     os_guard_publish();
     g_guard_count = (sig_atomic_t)(count + 1);
 }
@@ -301,7 +349,7 @@ constexpr const char *OS_TEMP_VARS[] = {"TEMP", "TMP", "TMPDIR"};
 constexpr int OS_TOKEN_CHARS = 6;
 
 static uint32_t g_name_counter;
-static vector *g_temp_dirs;   /* directories to remove at exit */
+static const char *g_temp_pending; /* the directory to remove at exit; NULL once removed */
 static bool g_exit_registered;
 
 static const char *os_temp_base(void)
@@ -342,7 +390,7 @@ static char *os_temp_make_dir(void)
     for (char letter = 'A'; letter <= 'Z'; letter++) {
         char token[OS_TOKEN_CHARS + 1];
         os_temp_token(token);
-        char *leaf = alloc_format("kv%c%u%s", letter, (unsigned)getpid(), token);
+        char *leaf = os_format("kv%c%u%s", letter, (unsigned)getpid(), token);
         char *candidate = os_path_join(base, leaf);
         free(leaf);
         if (os_make_dirs(candidate) == 0) return candidate;
@@ -355,12 +403,11 @@ static bool os_temp_setup(void)
 {
     char *dir = os_temp_make_dir();
     if (!dir) return false;
-    if (!g_temp_dirs) g_temp_dirs = VEC_NEW();
     if (!g_exit_registered) {
         atexit(os_temp_cleanup);
         g_exit_registered = true;
     }
-    vec_append(g_temp_dirs, dir);
+    g_temp_pending = dir;
     g_temp_owner = getpid();
     g_temp_dir = dir;
     os_guard_install();
@@ -371,7 +418,7 @@ char *os_temp_name(const char *ext)
 {
     if (!g_temp_dir && !os_temp_setup()) return NULL;
     const char *sep = (!ext || ext[0] == '.') ? "" : ".";
-    char *name = alloc_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, g_name_counter, sep, ext ? ext : "");
+    char *name = os_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, g_name_counter, sep, ext ? ext : "");
     g_name_counter++;
     char *path = os_path_join(g_temp_dir, name);
     free(name);
@@ -386,13 +433,9 @@ const char *os_temp_dir(void)
 
 void os_temp_cleanup(void)
 {
-    if (!g_temp_dirs || getpid() != g_temp_owner) return;
-    for (uint32_t i = 0; i < vec_size(g_temp_dirs); i++) {
-        const char *dir = (const char *)vec_get(g_temp_dirs, i);
-        if (os_exists(dir)) os_remove_tree(dir);
-    }
-    vec_free(g_temp_dirs);
-    g_temp_dirs = NULL;
+    if (!g_temp_pending || getpid() != g_temp_owner) return;
+    if (os_exists(g_temp_pending)) os_remove_tree(g_temp_pending);
+    g_temp_pending = NULL;
     os_guard_forget();
 }
 
@@ -405,7 +448,7 @@ char *os_getcwd(void)
 {
     static char buf[OS_CWD_BUFFER];
     if (!getcwd(buf, sizeof buf)) buf[0] = '\0';
-    return alloc_strdup(buf);
+    return os_strdup(buf);
 }
 
 static const char *g_argv0;
@@ -423,7 +466,7 @@ static char *os_search_path(const char *name)
         const char *end = strchr(dirs, ':');
         size_t len = end ? (size_t)(end - dirs) : strlen(dirs);
         /* An empty PATH entry means the current directory. */
-        char *dir = len ? os_copy_n(dirs, len) : alloc_strdup(".");
+        char *dir = len ? os_copy_n(dirs, len) : os_strdup(".");
         char *candidate = os_path_join(dir, name);
         free(dir);
         struct stat st;
