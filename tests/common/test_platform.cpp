@@ -1,6 +1,6 @@
-/* test_platform.cpp - the platform layer against real files, directories and processes, and
- * installation discovery.  Temporary directories and installations are found in alert_probe
- * children, so each case starts fresh and can look at what its process left behind. */
+/* test_platform.cpp - the platform layer against real files, directories and processes, linked
+ * with the platform layer alone.  Temporary directories are made in platform_probe children, so
+ * each case starts fresh and can look at what its process left behind. */
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -76,14 +76,14 @@ TEST(OsFiles, LinksIdentityAndDirectoryTrees)
     tu_rmtree(outside);
 }
 
-/* Runs alert_probe with `actions`, TEMP=base, TMP and TMPDIR unset, then `env`: its output with the
+/* Runs platform_probe with `actions`, TEMP=base, TMP and TMPDIR unset, then `env`: its output with the
  * temporary directory (that of the first temporary name) as "D", and that directory. */
 struct temp_run { tu_result r; std::string dir; };
 
 static temp_run run_probe(std::vector<std::string> actions, const std::string &base,
                           std::vector<std::string> env = {}, const std::string &cwd = "")
 {
-    actions.insert(actions.begin(), tu_helper("alert_probe"));
+    actions.insert(actions.begin(), tu_helper("platform_probe"));
     env.insert(env.begin(), {"TEMP=" + base, "TMP", "TMPDIR"});
     temp_run run = {tu_run(actions, env, cwd), ""};
     std::smatch m;
@@ -201,41 +201,4 @@ TEST(OsMemory, LargeBlocksAreAlignedZeroedAndWritable)
     errno = 0;
     EXPECT_EQ(nullptr, os_alloc_large(SIZE_MAX / OS_LARGE_PAGE * OS_LARGE_PAGE));
     EXPECT_EQ(ENOMEM, errno);
-}
-
-/* The probe's "inst" report for the installation R/V, or for none ("-": kinds 7 and 10, never set). */
-static std::string report_for(const std::string &prog, const std::string &root, bool found)
-{
-    std::string out = "prog=" + prog + " found=" + (found ? "1" : "0") + "\n", none = "(none)\n";
-    for (std::string sub : {"", "/V", "/V/tor-as", "-", "-", "/V/tor/include", "/V/tor/bin", "/V/tor/dat",
-                            "/V/tor/lib/c90", "/V/tor/include/c90", "/V/tor/bin", "/V/tor/dat", "/V/tor/lib/c99",
-                            "/V/tor/include/c99", "/V/tor/bin/torc"})
-        out += found && sub != "-" ? root + sub + "\n" : none;
-    return out + "/opt/other/torc\n";
-}
-
-TEST(Install, RecognisedFromABinDirectoryBesideTorAndOnALaterTry)
-{
-    std::string root = tu_mkdtemp("kvqinst");
-    /* the probe's directory under R    R/V/tor made    recognised */
-    const struct { const char *bin; bool tor, found; } cases[] = {
-        {"V/tor/bin", false, true},    {"V/bin", true, true},          {"V/BIN", true, true},
-        {"V/tor-as/bin", true, true},  {"V/Tor-AS/Bin", true, true},   {"V/tor-as/bin", false, false},
-        {"V/tools", true, false},      {"V/bin.old", true, false},     {"V/TOR/bin", false, false},
-    };
-    for (const auto &c : cases) {
-        tu_rmtree(root + "/V");
-        tu_mkdirs(root + "/" + c.bin);
-        if (c.tor) tu_mkdirs(root + "/V/tor");
-        tu_copy(tu_helper("alert_probe"), root + "/" + c.bin + "/kvq", true);
-        tu_result r = tu_run({root + "/" + c.bin + "/kvq", "inst"});
-        EXPECT_EQ(report_for(root + "/" + c.bin + "/kvq", root, c.found), r.out + r.err) << c.bin;
-    }
-    /* Through a symbolic link, and again after a failed discovery. */
-    tu_mkdirs(root + "/links/bin");
-    ASSERT_EQ(0, symlink((root + "/V/TOR/bin/kvq").c_str(), (root + "/links/bin/kvq").c_str()));
-    std::string prog = root + "/V/TOR/bin/kvq";
-    tu_result r = tu_run({root + "/links/bin/kvq", "inst", "mkdir:" + root + "/V/tor", "inst"});
-    EXPECT_EQ(report_for(prog, root, false) + report_for(prog, root, true), r.out + r.err);
-    tu_rmtree(root);
 }

@@ -1,15 +1,7 @@
 /* alert_probe - the child process of the common tests, for state that lasts a whole process (the
- * catalogue loaded by the first alert, recorded options, fatal exits, the discovered installation,
- * the temporary directory).  Each argument is a warning-as-error option or an action "verb:word:..."
- * (see ACTIONS); tests also copy the program into installation-shaped trees.  With PROBE_OCCUPY=N and
- * PROBE_LINK=TARGET the first N temporary-directory candidates are taken by a symbolic link to TARGET
- * just before their mkdir. */
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
+ * catalogue loaded by the first alert, recorded options, fatal exits, the discovered installation).
+ * Each argument is a warning-as-error option or an action "verb:word:..." (see ACTIONS); tests also
+ * copy the program into installation-shaped trees. */
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -22,17 +14,7 @@
 #include "registry.h"
 #include "werror.h"
 
-static int probe_errno, temp_attempts;
-
-/* Stands in for the C library's mkdir: a candidate is occupied between its choice and creation. */
-extern "C" int mkdir(const char *path, mode_t mode) noexcept
-{
-    const char *leaf = strrchr(path, '/'), *occupy = getenv("PROBE_OCCUPY"), *target = getenv("PROBE_LINK");
-    if (strncmp(leaf ? leaf + 1 : path, "kv", 2) == 0 && ++temp_attempts <= (occupy ? atoi(occupy) : 0) &&
-        target && symlink(target, path) != 0)
-        perror("symlink");
-    return (int)syscall(SYS_mkdirat, AT_FDCWD, path, mode);
-}
+static int probe_errno;
 
 typedef std::vector<std::string> words;
 
@@ -56,15 +38,6 @@ static void report(const words &)
         for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) puts(shown(reg_instdir(k)));
     }
     printf("%s\n%s\n", shown(reg_mkpath(REG_BIN, "torc")), shown(reg_mkpath(REG_BIN, "/opt/other/torc")));
-}
-
-static void make_temp(const words &w)
-{
-    char *path = os_temp_name(strcmp(arg_str(w, 1), "-") == 0 ? NULL : arg_str(w, 1));
-    FILE *f = path ? fopen(path, "w") : NULL;
-    if (path && (!f || fputs("content\n", f) < 0 || fclose(f) != 0)) perror(path);
-    puts(path ? path : "NULL");
-    free(path);
 }
 
 /* Raises w[1] with the arguments w[2...]: one int for "i<int>", else up to two "s<text>" strings
@@ -99,21 +72,6 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
      }},
     {"inst",       report},
     {"mkdir",      [](const words &w) { if (os_make_dirs(arg_str(w, 1)) != 0) perror(arg_str(w, 1)); }},
-    {"temp",       make_temp},
-    {"tempinfo",   [](const words &) {
-         struct stat st;
-         if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o ", (unsigned)(st.st_mode & 0777));
-         printf("attempts=%d\n", temp_attempts);
-     }},
-    {"exit",       [](const words &w) { exit(arg_int(w, 1)); }},
-    {"raise",      [](const words &w) { raise(arg_int(w, 1)); }},
-    {"ignore",     [](const words &w) { signal(arg_int(w, 1), SIG_IGN); }},
-    {"spawn-term", [](const words &) { /* the child stops this process while it waits */
-         char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
-         char *args[] = {sh, opt, script, NULL};
-         os_spawn("/bin/sh", args);
-         puts("parent-survived");
-     }},
 };
 
 int main(int argc, char **argv)
