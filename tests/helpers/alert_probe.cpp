@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "alert.h"
+#include "alloc.h"
 #include "kvinstdir.h"
 #include "msgcat.h"
 #include "registry.h"
@@ -108,6 +109,11 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
     {"exit",       [](const words &w) { exit(arg_int(w, 1)); }},
     {"raise",      [](const words &w) { raise(arg_int(w, 1)); }},
     {"ignore",     [](const words &w) { signal(arg_int(w, 1), SIG_IGN); }},
+    {"hog",        [](const words &) { /* takes every byte malloc can give, then asks once more */
+         static void *volatile sink;
+         for (size_t size : {1u << 20, 1u << 12, 1u << 4}) while ((sink = malloc(size)) != NULL) {}
+         alloc_zeroed(16);
+     }},
     {"spawn-term", [](const words &) { /* the child stops this process while it waits */
          char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
          char *args[] = {sh, opt, script, NULL};

@@ -1,0 +1,137 @@
+/*
+ * test_kvq_posix.cpp - kvq run the way build systems and unusual parents run
+ * it: standard streams closed or unread, SIGCHLD ignored, signals at any
+ * moment, many processes appending to one error file, an unprivileged user,
+ * a memory limit.  KvqProbe runs kvq_probe_posix, the driver with test hooks
+ * (the debugger's path; command files that fail to open or change under it).
+ */
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kvq_fixture.h"
+#include "test_process_posix.h"
+#include "test_util.h"
+
+namespace {
+
+/* A tree that an unprivileged kvq can use too: TEMP, the working directory
+ * and the records are open to everyone. */
+class KvqProcess : public KvqRun {
+protected:
+    std::string state = rec + "/state";
+
+    void SetUp() override
+    {
+        KvqRun::SetUp();
+        for (const std::string &d : {dir, temp, work}) chmod(d.c_str(), 0777);
+    }
+
+    run kvq_with(tp_setup setup, strings args, strings env = {})
+    {
+        return collect([&] {
+            chmod(rec.c_str(), 0777);
+            setup.argv = kvq_argv(args);
+            setup.env = kvq_env(env);
+            setup.cwd = work;
+            return tp_run(setup);
+        });
+    }
+
+    /* What the back end inherited (KVQ_TB_STATE), "" when it did not run. */
+    std::string inherited() { return tu_exists(state) ? tu_read(state) : ""; }
+
+    /* Sleeps a random time up to `ms` milliseconds. */
+    static void pause_up_to(double ms, std::mt19937 &random)
+    {
+        long ns = (long)(std::uniform_real_distribution<double>(0, ms)(random) * 1e6);
+        timespec pause = {ns / 1000000000, ns % 1000000000};
+        nanosleep(&pause, nullptr);
+    }
+};
+
+using KvqProbe = KvqProcess;
+
+const char ONLY_STANDARD_STREAMS[] = "fds: 0 1 2\nignored:\nblocked:\n";
+
+tp_setup with(bool tp_setup::*flag)
+{
+    tp_setup setup;
+    setup.*flag = true;
+    return setup;
+}
+
+}  // namespace
+
+TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
+{
+    file("locked", "-DSECRET\n");
+    chmod((work + "/locked").c_str(), 0);
+    run r = kvq_with(with(&tp_setup::unprivileged), {"-q", "@locked"}, {"KVQ_TB_STATE=" + state});
+    EXPECT_EQ(r.r.status, 0);
+    ASSERT_EQ(r.cmd.size(), 1u);
+    EXPECT_EQ(r.cmd[0], "-q\n@locked\n") << "a file kvq may not read is passed on as typed";
+    EXPECT_EQ(inherited(), ONLY_STANDARD_STREAMS);
+
+    mkdir((dir + "/readonly").c_str(), 0555);
+    r = kvq_with(with(&tp_setup::unprivileged), {"-q"}, {"TEMP=" + dir + "/readonly"});
+    EXPECT_EQ(r.r.status, 1);
+    EXPECT_EQ(r.said, "(2082) can't create temporary file\n");
+    EXPECT_TRUE(r.argv.empty());
+}
+
+TEST_F(KvqProbe, ChipOfACommandFileTheIntakeCouldNotOpen)
+{
+    tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
+    /* file text, other arguments, back end */
+    const struct { std::string text; strings args; const char *program; } rows[] = {
+        {"-DX\n--CHIP=18f4550 --chip=16f84\n--chip=16f\n", {}, "torc18"},
+        {"--chip=16f84\n--chip=18f\n", {}, "torc"},
+        {"-DX\n", {}, "torc"},
+        {"--chip=18f452\n", {"--chip=16f84"}, "torc"}, /* a chip on the command line decides */
+    };
+    for (const auto &c : rows) {
+        file("chips.txt", c.text);
+        strings args = c.args;
+        args.push_back("@chips.txt");
+        run r = kvq(args, {"KVQ_PROBE_REFUSE=chips.txt"});
+        EXPECT_EQ(r.r.status, 0);
+        ASSERT_EQ(r.argv.size(), 1u) << c.text;
+        EXPECT_EQ(r.argv[0][0], bin + "/" + c.program) << c.text;
+        EXPECT_EQ(r.cmd[0], lines(args)) << "the unread file is passed on";
+    }
+}
+
+TEST_F(KvqProbe, DebugItemRunsTheBackEndUnderTheDebuggerOrPlainly)
+{
+    tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
+    /* Without the debugger: one warning, torc runs plainly, and the item is
+     * not forwarded (the driver runs torc itself). */
+    run r = kvq({"--kvdebug=debug:torc", "x.c"}, {"KVQ_PROBE_DEBUGGER=/nonexistent/lldb"});
+    EXPECT_EQ(r.r.status, 0);
+    EXPECT_EQ(r.r.err, "KVDEBUG (warning): Debugger \"/nonexistent/lldb\" is not available\n");
+    ASSERT_EQ(r.cmd.size(), 1u);
+    EXPECT_EQ(r.cmd[0], "x.c\n");
+
+    /* With a stand-in debugger, which prints its arguments and the script
+     * and exits 5. */
+    r = kvq({"--kvdebug=debug:torc", "-q"}, {"KVQ_PROBE_DEBUGGER=" + tu_helper("debug_probe")});
+    EXPECT_EQ(r.r.status, 1);
+    strings said = split_lines(r.r.out);
+    ASSERT_GE(said.size(), 6u) << r.r.out;
+    EXPECT_EQ(strings(said.begin(), said.begin() + 2), (strings{bin + "/torc", "-s"}));
+    EXPECT_EQ(said[2].rfind(temp + "/kv", 0), 0u) << "the script lies in the private directory";
+    EXPECT_EQ(strings(said.begin() + 3, said.begin() + 5), (strings{"--", bin + "/torc"}));
+    EXPECT_EQ(said[5].rfind("@" + temp + "/kv", 0), 0u);
+    EXPECT_NE(r.r.out.find("\nexpr gInDebugger=1\nDONE\nrun(908) exit status = 5\n"), std::string::npos);
+}
