@@ -73,10 +73,12 @@ constexpr const char *OS_PROGRAM_TAG = "kvq";
 /* A new path in the process temporary directory, never returned before in this
  * process; nothing is created at it.  `ext` may be NULL (no extension) or start
  * with '.'; otherwise a '.' is put before it.  Names are "kvq_tmp_<n><ext>".
- *   1. The first call creates the directory: base = TEMP, else TMP, else
- *      TMPDIR ("." when the value found is empty or none is set), then
- *      base/kv<A..Z><unique>, each candidate made with mkdir 0700, which fails
- *      on any existing path; the next letter is tried on failure.
+ *   1. The first call creates the directory: base = TEMP; when TEMP is
+ *      unset, TMP ("." when the value found is empty); when both are unset,
+ *      TMPDIR unless it is empty; else "/tmp" (POSIX; the current directory
+ *      is never taken by default).  Then base/kv<A..Z><unique>, each
+ *      candidate made with mkdir 0700, which fails on any existing path; the
+ *      next letter is tried on failure.
  *   2. The directory is registered for removal at exit (atexit) and on
  *      SIGINT, SIGTERM and SIGHUP (the handler removes it and re-raises).
  * Returns NULL when no directory could be made; the next call tries again. */

@@ -298,8 +298,13 @@ static void os_guard_install(void)
 
 /* ---- temporary names ---------------------------------------------------------------- */
 
-/* Environment variables naming the base of the temporary directory, in order. */
-constexpr const char *OS_TEMP_VARS[] = {"TEMP", "TMP", "TMPDIR"};
+/* The variables that name the base of the temporary directory, in order;
+ * then TMPDIR; then OS_TEMP_DEFAULT. */
+constexpr const char *OS_TEMP_VARS[] = {"TEMP", "TMP"};
+
+/* Where the temporary directory is made when no variable names a place:
+ * never the current directory, which is usually the user's source tree. */
+constexpr const char *OS_TEMP_DEFAULT = "/tmp";
 
 /* Random characters per candidate: enough that other users of a shared
  * directory cannot occupy all 26 candidates of a process in advance. */
@@ -309,13 +314,17 @@ static uint32_t g_name_counter;
 static vector *g_temp_dirs;   /* directories to remove at exit */
 static bool g_exit_registered;
 
+/* TEMP, else TMP, as the driver has always read them (an empty value found
+ * means the current directory); when neither is set, TMPDIR as POSIX
+ * programs read it (when not empty); else OS_TEMP_DEFAULT. */
 static const char *os_temp_base(void)
 {
     for (const char *var : OS_TEMP_VARS) {
         const char *value = getenv(var);
         if (value) return *value ? value : ".";
     }
-    return ".";
+    const char *tmpdir = getenv("TMPDIR");
+    return tmpdir && *tmpdir ? tmpdir : OS_TEMP_DEFAULT;
 }
 
 /* Fills `out` with OS_TOKEN_CHARS lower-case letters and digits from a

@@ -103,7 +103,8 @@ TEST(OsTemp, NamesShareOnePrivateDirectoryUnderTheChosenBase)
         {"",         {"TMP=" + tmp, "TMPDIR=" + tmpdir}, "."},
         {"",         {"TEMP", "TMP=" + tmp},             tmp},
         {"",         {"TEMP", "TMPDIR=" + tmpdir},       tmpdir},
-        {"",         {"TEMP"},                           "."},
+        {"",         {"TEMP"},                           "/tmp"},
+        {"",         {"TEMP", "TMPDIR="},                "/tmp"}, /* an empty TMPDIR counts as unset */
     };
     for (const auto &c : cases) {
         temp_run run = run_probe({"temp:.cmd", "temp:.cmd", "temp:-", "temp:txt", "tempinfo"}, c.temp, c.env, cwd);

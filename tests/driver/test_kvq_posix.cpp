@@ -90,6 +90,16 @@ TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
     EXPECT_TRUE(r.argv.empty());
 }
 
+TEST_F(KvqProcess, TemporaryDirectoryDefaultsToTmp)
+{
+    run r = kvq({"-q"}, {"TEMP", "TMP", "TMPDIR"});
+    ASSERT_EQ(r.argv.size(), 1u);
+    const std::string &at = r.argv[0].at(1);
+    EXPECT_EQ(at.rfind("@/tmp/kv", 0), 0u) << at;
+    EXPECT_FALSE(tu_exists(at.substr(1, at.rfind('/') - 1))) << "removed at exit";
+    EXPECT_EQ(tu_list(work), strings{});
+}
+
 TEST_F(KvqProbe, ChipOfACommandFileTheIntakeCouldNotOpen)
 {
     tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
