@@ -159,15 +159,32 @@ void os_set_argv0(const char *argv0);
 
 /* ---- processes ------------------------------------------------------------------ */
 
+/* Prepares a driver process for running children; called once, first thing
+ * in main, before any output:
+ *   1. The child's end is always observable: POSIX gives SIGCHLD its default
+ *      action, since a parent that ignores it (some supervisors and CI
+ *      runners do) makes the system reap children and lose their status.
+ *   2. Output to a reader that has gone fails instead of ending the process:
+ *      POSIX ignores SIGPIPE, so such a write fails with EPIPE.
+ * Children started by os_spawn do not inherit either change. */
+void os_process_init(void);
+
 /* The longest joined command line passed directly to a child (7191). */
 constexpr uint32_t OS_CMDLINE_MAX = 7191;
 uint32_t os_cmdline_max(void);
 
+/* os_spawn's result when the child started but its status could not be
+ * obtained (errno set): not a failure to start. */
+constexpr int OS_SPAWN_WAIT_FAILED = -2;
+
 /* Runs `path` with the NULL-terminated `argv` (passed unchanged), waits for it.
  * Returns its exit code; 128+N when a signal N ended it; -1 with errno set when
- * it could not be started (ENOENT, EACCES, ENOEXEC, ...).  Standard streams are
- * inherited.  While the child runs, SIGINT/SIGTERM/SIGHUP reaching the driver
- * still clean up the temporary directory and end the driver by that signal. */
+ * it could not be started (ENOENT, EACCES, ENOEXEC, ...); OS_SPAWN_WAIT_FAILED.
+ * Standard streams are inherited; the child gets the default action for the
+ * signals os_process_init changed and keeps those the driver was started
+ * with ignored.  While the child runs, SIGINT/SIGTERM/SIGHUP reaching the
+ * driver still clean up the temporary directory and end the driver by that
+ * signal. */
 int os_spawn(const char *path, char *const argv[]);
 
 /* ---- memory ----------------------------------------------------------------------- */

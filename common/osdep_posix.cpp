@@ -468,23 +468,62 @@ uint32_t os_cmdline_max(void)
     return OS_CMDLINE_MAX;
 }
 
-/* glibc's posix_spawn reports a failed exec (ENOENT, EACCES, ENOEXEC, also a
- * missing script interpreter) as its own result, so errno is right for the
- * caller's message; the child never runs in that case.  The child starts
- * with the default action for the signals this layer catches (exec resets
- * caught signals) and keeps those the driver was started with ignored. */
+/* The signals whose disposition os_process_init changes for the driver and
+ * os_spawn gives back to the child as the default. */
+constexpr int OS_CHILD_DEFAULT_SIGNALS[] = {SIGCHLD, SIGPIPE};
+
+void os_process_init(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = SIG_DFL;
+    int rc = sigaction(SIGCHLD, &sa, NULL);
+    sa.sa_handler = SIG_IGN;
+    rc |= sigaction(SIGPIPE, &sa, NULL);
+    assert(rc == 0); /* fails only for a signal number that does not exist */
+}
+
+/* Attributes of every child: the default action for the signals of
+ * OS_CHILD_DEFAULT_SIGNALS.  0 or an error number. */
+static int os_child_attributes(posix_spawnattr_t *attr)
+{
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : OS_CHILD_DEFAULT_SIGNALS) sigaddset(&defaults, sig);
+    int rc = posix_spawnattr_setsigdefault(attr, &defaults);
+    return rc != 0 ? rc : posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGDEF);
+}
+
+/* 1. Sets the child's attributes; a failure there is a failure to start.
+ * 2. Starts it.  glibc's posix_spawn reports a failed exec (ENOENT, EACCES,
+ *    ENOEXEC, also a missing script interpreter) as its own result, so errno
+ *    is right for the caller's message; the child never runs in that case.
+ *    The child starts with the default action for the signals this layer
+ *    catches (exec resets caught signals) and keeps those the driver was
+ *    started with ignored.
+ * 3. Waits for it; a wait that fails (ECHILD: someone else reaped it) is
+ *    OS_SPAWN_WAIT_FAILED, never -1. */
 int os_spawn(const char *path, char *const argv[])
 {
     assert(path && argv);
+    posix_spawnattr_t attr;
+    int rc = posix_spawnattr_init(&attr);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
     pid_t pid;
-    int rc = posix_spawn(&pid, path, NULL, NULL, argv, environ);
+    rc = os_child_attributes(&attr);
+    if (rc == 0) rc = posix_spawn(&pid, path, NULL, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         errno = rc;
         return -1;
     }
     int status;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+        if (errno != EINTR) return OS_SPAWN_WAIT_FAILED;
     }
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);

@@ -389,6 +389,7 @@ static void first_of_two_runs(const char *program, vector *options)
 
 int kvq_main(int argc, char **argv)
 {
+    os_process_init();
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 
@@ -466,12 +467,10 @@ static bool run_in_slot(const char *name, vector *args)
     redirect_stderr();
 
     if (status == 0) return true;
-    if (status == -1) {
-        errno = spawn_errno;
-        alert(ALERT_EXEC_FAILED, path, strerror(spawn_errno));
-    } else {
-        alert(ALERT_EXIT_STATUS, status);
-    }
+    errno = spawn_errno;
+    if (status == -1) alert(ALERT_EXEC_FAILED, path, strerror(spawn_errno));
+    else if (status == OS_SPAWN_WAIT_FAILED) alert(ALERT_WAIT_FAILED, path);
+    else alert(ALERT_EXIT_STATUS, status);
     return false;
 }
 
@@ -612,6 +611,8 @@ int kvq_spawn(vector *args, bool force)
         DB_TRACEF("Executing: %s %s", path, shown);
     }
     free(joined);
+    /* A reader of the echo that has gone away is no reason not to build:
+     * the failed write is left at that. */
     fflush(stdout);
     fflush(stderr);
 

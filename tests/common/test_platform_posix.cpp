@@ -48,3 +48,15 @@ TEST(OsSpawn, ArgumentsStatusAndErrno)
     tu_rmtree(dir);
 }
 
+TEST(OsSpawn, AWaitThatFailsIsNoStartFailure)
+{
+    /* With SIGCHLD ignored the system reaps the child itself, so its status
+     * is lost; the child did start. */
+    struct sigaction ignore = {}, old;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &old);
+    errno = 0;
+    EXPECT_EQ(OS_SPAWN_WAIT_FAILED, spawn_sh("exit 0"));
+    EXPECT_EQ(ECHILD, errno);
+    sigaction(SIGCHLD, &old, nullptr);
+}

@@ -51,6 +51,13 @@ protected:
     /* What the back end inherited (KVQ_TB_STATE), "" when it did not run. */
     std::string inherited() { return tu_exists(state) ? tu_read(state) : ""; }
 
+    /* The signals the back end inherited ignored or blocked. */
+    std::string inherited_signals()
+    {
+        std::string all = inherited();
+        return all.substr(all.find('\n') + 1);
+    }
+
     /* Sleeps a random time up to `ms` milliseconds. */
     static void pause_up_to(double ms, std::mt19937 &random)
     {
@@ -62,6 +69,7 @@ protected:
 
 using KvqProbe = KvqProcess;
 
+const char NO_SIGNAL_IGNORED_OR_BLOCKED[] = "ignored:\nblocked:\n";
 const char ONLY_STANDARD_STREAMS[] = "fds: 0 1 2\nignored:\nblocked:\n";
 
 tp_setup with(bool tp_setup::*flag)
@@ -72,6 +80,24 @@ tp_setup with(bool tp_setup::*flag)
 }
 
 }  // namespace
+
+TEST_F(KvqProcess, ParentsSignalDispositionsNeitherStopTheRunNorReachTheBackEnd)
+{
+    /* SIGCHLD ignored by the parent (some supervisors and CI runners). */
+    run r = kvq_with(with(&tp_setup::ignore_sigchld), {"-q"}, {"KVQ_TB_STATE=" + state});
+    EXPECT_EQ(r.r.status, 0);
+    EXPECT_EQ(r.said, "");
+    EXPECT_EQ(inherited_signals(), NO_SIGNAL_IGNORED_OR_BLOCKED);
+
+    /* Standard output read by no one ("kvq ... | true"): the echo fails, the
+     * back end runs all the same and its status decides. */
+    for (int exit : {0, 3}) {
+        r = kvq_with(with(&tp_setup::stdout_unread), {"a.c"}, {"KVQ_TB_EXIT=" + std::to_string(exit), "KVQ_TB_STATE=" + state});
+        EXPECT_EQ(r.r.status, exit ? 1 : 0);
+        EXPECT_EQ(r.argv.size(), 1u);
+        EXPECT_EQ(inherited_signals(), NO_SIGNAL_IGNORED_OR_BLOCKED);
+    }
+}
 
 TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
 {
