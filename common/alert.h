@@ -52,6 +52,7 @@ enum : uint32_t {
     ALERT_CANT_CREATE_TEMP = 2082,
     ALERT_CMDFILE_SELF = 2083,     /* an "@" file that includes itself */
     ALERT_CMDFILE_DEPTH = 2084,    /* "@" files nested too deeply */
+    ALERT_CANT_REDIRECT_STDERR = 2085,
     ALERT_WAIT_FAILED = 2087,      /* the back end started, its status is lost */
 };
 

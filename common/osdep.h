@@ -161,6 +161,10 @@ void os_set_argv0(const char *argv0);
 
 /* Prepares a driver process for running children; called once, first thing
  * in main, before any output:
+ *   0. Standard input, output and error that are closed are opened on the
+ *      null device, so that no file the driver opens later takes one of their
+ *      descriptors (and is handed to a child as one).  When the null device
+ *      cannot be opened they stay closed.
  *   1. The child's end is always observable: POSIX gives SIGCHLD its default
  *      action, since a parent that ignores it (some supervisors and CI
  *      runners do) makes the system reap children and lose their status.
@@ -211,10 +215,25 @@ void os_qsort(void *vbase, size_t n, size_t size, int (*cmp)(const void *, const
 
 /* ---- runtime primitives ------------------------------------------------------------ */
 
-int os_dup(int fd);
+/* A duplicate of descriptor `fd` that the process keeps for itself: it lies
+ * above the standard descriptors (>= 3) and children do not inherit it
+ * (POSIX: F_DUPFD_CLOEXEC).  -1 with errno set on failure. */
+int os_dup_private(int fd);
+
+/* dup2: fd2 becomes a duplicate of fd.  fd2, or -1 with errno set. */
 int os_dup2(int fd, int fd2);
 int os_fileno(FILE *stream);
 bool os_isatty(int fd);
+
+/* fopen, except that children do not inherit the file (POSIX: the
+ * descriptor is close-on-exec), for files kept open while children run. */
+FILE *os_fopen_noinherit(const char *path, const char *mode);
+
+/* Points the standard stream `stream` at the null device, opened with
+ * `mode`: reads see end of file, writes vanish.  For standard input after
+ * a reopen on a file failed, which leaves the stream closed and its
+ * descriptor free.  False (errno set) when it cannot be opened. */
+bool os_reopen_null(FILE *stream, const char *mode);
 
 /* Case-insensitive comparisons in the C locale. */
 int os_stricmp(const char *a, const char *b);

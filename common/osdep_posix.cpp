@@ -17,6 +17,7 @@
 #include "osdep.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
@@ -472,8 +473,17 @@ uint32_t os_cmdline_max(void)
  * os_spawn gives back to the child as the default. */
 constexpr int OS_CHILD_DEFAULT_SIGNALS[] = {SIGCHLD, SIGPIPE};
 
+/* The null device: reads see end of file, writes vanish. */
+constexpr const char *OS_NULL_DEVICE = "/dev/null";
+
 void os_process_init(void)
 {
+    /* open takes the lowest free descriptor, so walking up from 0 fills
+     * exactly the closed ones. */
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (open(OS_NULL_DEVICE, O_RDWR) < 0) break;
+    }
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sigemptyset(&sa.sa_mask);
@@ -531,9 +541,9 @@ int os_spawn(const char *path, char *const argv[])
 
 /* ---- runtime primitives ------------------------------------------------------------------ */
 
-int os_dup(int fd)
+int os_dup_private(int fd)
 {
-    return dup(fd);
+    return fcntl(fd, F_DUPFD_CLOEXEC, 3);
 }
 
 int os_dup2(int fd, int fd2)
@@ -549,6 +559,23 @@ int os_fileno(FILE *stream)
 bool os_isatty(int fd)
 {
     return isatty(fd) != 0;
+}
+
+/* glibc's "e" mode flag opens with O_CLOEXEC, so the descriptor is never
+ * inheritable, not even for a moment. */
+FILE *os_fopen_noinherit(const char *path, const char *mode)
+{
+    char flags[8];
+    size_t len = strlen(mode);
+    assert(len + 2 <= sizeof flags);
+    memcpy(flags, mode, len);
+    memcpy(flags + len, "e", 2);
+    return fopen(path, flags);
+}
+
+bool os_reopen_null(FILE *stream, const char *mode)
+{
+    return freopen(OS_NULL_DEVICE, mode, stream) != NULL;
 }
 
 /* Every byte value lowered as the C locale does: ASCII letters only. */

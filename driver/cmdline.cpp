@@ -18,6 +18,7 @@
  */
 #include "cmdline.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -220,8 +221,16 @@ static void expand_appended(vector *out, uint32_t from, cmdline_callback callbac
  * command file, although POSIX lets it be opened for reading. */
 static bool expand_file(const char *path, vector *out, cmdline_callback callback)
 {
-    if (!os_exists(path) || os_is_dir(path) || !freopen(path, "r", stdin)) return false;
-    setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
+    if (!os_exists(path) || os_is_dir(path)) return false;
+    if (!freopen(path, "r", stdin)) {
+        /* The failed reopen closed standard input: the null device takes its
+         * place, so that no file opened later becomes descriptor 0.  Should
+         * even that fail, there is nothing better to put there. */
+        (void)os_reopen_null(stdin, "r");
+        return false;
+    }
+    int unbuffered = setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
+    assert(unbuffered == 0); /* fails only for an invalid mode or size */
     os_file_identity id;
     if (!os_file_id(path, &id)) return false;
     if (already_open(&id)) {

@@ -390,6 +390,11 @@ static void first_of_two_runs(const char *program, vector *options)
 int kvq_main(int argc, char **argv)
 {
     os_process_init();
+    /* Line buffering, set before the first output as setvbuf must be; the
+     * size is what the driver has always asked for (with no buffer of the
+     * caller's, the runtime may pick its own). */
+    int unbuffered = setvbuf(stdout, NULL, _IOLBF, 512) | setvbuf(stderr, NULL, _IOLBF, 512);
+    assert(unbuffered == 0); /* fails only for an invalid mode or size */
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 
@@ -421,8 +426,8 @@ int kvq_main(int argc, char **argv)
 
 /* ---- standard error and the back end -------------------------------------- */
 
-static FILE *error_stream;  /* the error file while descriptor 2 points at it */
-static int saved_stderr;    /* duplicate of the initial standard error; 0: none */
+static FILE *error_stream;     /* the error file while descriptor 2 points at it */
+static int saved_stderr = -1;  /* private duplicate of the initial standard error; -1: none */
 
 void redirect_stderr(void)
 {
@@ -438,13 +443,11 @@ void redirect_stderr(void)
             else alert(ALERT_CANT_OPEN_FILE, "error", file);
         }
     }
-    if (saved_stderr == 0) saved_stderr = os_dup(2);
-    os_dup2(error_stream ? os_fileno(error_stream) : 1, 2);
-
-    /* The size is what the driver has always asked for; with no buffer of
-     * the caller's, the runtime may pick its own. */
-    setvbuf(stdout, NULL, _IOLBF, 512);
-    setvbuf(stderr, NULL, _IOLBF, 512);
+    /* Without a copy of the initial standard error the back end could not
+     * get it back, so standard error is then left where it is. */
+    if (saved_stderr < 0) saved_stderr = os_dup_private(2);
+    if (saved_stderr < 0 || os_dup2(error_stream ? os_fileno(error_stream) : 1, 2) < 0)
+        alert(ALERT_CANT_REDIRECT_STDERR);
 }
 
 /* run_backend on `args`, whose item 0 is a slot that receives the path. */
@@ -457,7 +460,7 @@ static bool run_in_slot(const char *name, vector *args)
     }
 
     vec_set(args, path, 0);
-    if (saved_stderr != 0) os_dup2(saved_stderr, 2);
+    if (saved_stderr >= 0 && os_dup2(saved_stderr, 2) < 0) alert(ALERT_CANT_REDIRECT_STDERR);
     if (error_stream) {
         fclose(error_stream);
         error_stream = NULL;
@@ -540,7 +543,8 @@ static bool write_command_file(const char *path, vector *args)
     /* 64 KiB writes a million options in a few hundred calls, not in
      * thousands of 4 KiB ones. */
     static char buffer[64 * 1024];
-    setvbuf(f, buffer, _IOFBF, sizeof buffer);
+    int unbuffered = setvbuf(f, buffer, _IOFBF, sizeof buffer);
+    assert(unbuffered == 0); /* fails only for an invalid mode or size */
     for (uint32_t i = 1; i < vec_size(args); i++) {
         /* Most options are written as they are: leaving the string cache out
          * for them keeps huge command files cheap. */

@@ -81,6 +81,33 @@ tp_setup with(bool tp_setup::*flag)
 
 }  // namespace
 
+TEST_F(KvqProcess, BackEndGetsTheInitialStandardErrorAndNoOtherDescriptor)
+{
+    /* A socket exists, but no one can open it: the failed reopen of standard
+     * input must not free descriptor 0 for the saved standard error. */
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    (work + "/sock").copy(addr.sun_path, sizeof addr.sun_path - 1);
+    ASSERT_EQ(bind(fd, (sockaddr *)&addr, sizeof addr), 0);
+    close(fd);
+
+    /* set-up of kvq, arguments */
+    const struct { tp_setup setup; strings args; } rows[] = {
+        {with(&tp_setup::stdin_closed), {"-q"}},
+        {{}, {"-q", "@sock"}},
+        {with(&tp_setup::stdin_closed), {"-q", "@sock", "--kvdebug=on"}}, /* the trace stays open */
+    };
+    for (const auto &c : rows) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        run r = kvq_with(c.setup, c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state});
+        EXPECT_EQ(r.r.status, 0);
+        EXPECT_EQ(r.r.out, "");
+        EXPECT_EQ(r.r.err, "back end says\n");
+        EXPECT_EQ(inherited(), ONLY_STANDARD_STREAMS);
+    }
+}
+
 TEST_F(KvqProcess, ParentsSignalDispositionsNeitherStopTheRunNorReachTheBackEnd)
 {
     /* SIGCHLD ignored by the parent (some supervisors and CI runners). */
