@@ -140,13 +140,18 @@ bool os_exists(const char *path);
 /* stat succeeds and names a directory; false for NULL. */
 bool os_is_dir(const char *path);
 
-/* The identity of the file `path` names (device and inode on POSIX), so
- * that two names of one file compare equal.  False when it cannot be read. */
+/* What identifies an open file, so that two names of one file compare equal
+ * (device and inode on POSIX), and whether it is a directory. */
 struct os_file_identity {
     uint64_t dev;
     uint64_t ino;
+    bool is_dir;
 };
-bool os_file_id(const char *path, os_file_identity *id);
+
+/* The identity of the file `stream` is open on, read from the open file
+ * itself (POSIX: fstat), never from a name that may mean another file by
+ * now.  False when it cannot be read. */
+bool os_stream_id(FILE *stream, os_file_identity *id);
 
 /* Heap copy of the current directory; "" when it cannot be read. */
 char *os_getcwd(void);

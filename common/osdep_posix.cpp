@@ -123,12 +123,13 @@ bool os_is_dir(const char *path)
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool os_file_id(const char *path, os_file_identity *id)
+bool os_stream_id(FILE *stream, os_file_identity *id)
 {
     struct stat st;
-    if (!path || stat(path, &st) != 0) return false;
+    if (fstat(fileno(stream), &st) != 0) return false;
     id->dev = (uint64_t)st.st_dev;
     id->ino = (uint64_t)st.st_ino;
+    id->is_dir = S_ISDIR(st.st_mode);
     return true;
 }
 

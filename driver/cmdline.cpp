@@ -217,22 +217,28 @@ static bool already_open(const os_file_identity *id)
 static void expand_appended(vector *out, uint32_t from, cmdline_callback callback);
 
 /* Expands "@path" into `out` when path names a file that standard input can
- * be reopened on; false (nothing appended) otherwise.  A directory is not a
- * command file, although POSIX lets it be opened for reading. */
+ * be reopened on; false (nothing appended) otherwise.  A name that no file
+ * or only a directory has leaves standard input alone; after that the file
+ * opened is what counts, whatever its name means by now: a directory, which
+ * POSIX lets one open for reading, is not a command file. */
 static bool expand_file(const char *path, vector *out, cmdline_callback callback)
 {
     if (!os_exists(path) || os_is_dir(path)) return false;
-    if (!freopen(path, "r", stdin)) {
-        /* The failed reopen closed standard input: the null device takes its
-         * place, so that no file opened later becomes descriptor 0.  Should
-         * even that fail, there is nothing better to put there. */
+    bool opened = freopen(path, "r", stdin) != NULL;
+    os_file_identity id;
+    if (opened) {
+        int unbuffered = setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
+        assert(unbuffered == 0); /* fails only for an invalid mode or size */
+        opened = os_stream_id(stdin, &id) && !id.is_dir;
+    }
+    if (!opened) {
+        /* A failed reopen closed standard input, and a directory is nothing
+         * to read: the null device takes its place, so that no file opened
+         * later becomes descriptor 0.  Should even that fail, there is
+         * nothing better to put there. */
         (void)os_reopen_null(stdin, "r");
         return false;
     }
-    int unbuffered = setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
-    assert(unbuffered == 0); /* fails only for an invalid mode or size */
-    os_file_identity id;
-    if (!os_file_id(path, &id)) return false;
     if (already_open(&id)) {
         alert(ALERT_CMDFILE_SELF, path);
         return false;

@@ -153,6 +153,19 @@ TEST_F(KvqProcess, TemporaryDirectoryDefaultsToTmp)
     EXPECT_EQ(tu_list(work), strings{});
 }
 
+TEST_F(KvqProbe, CommandFileIdentityIsThatOfTheFileOpened)
+{
+    tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
+    /* a.txt includes a.txt; once open, b.txt replaces it, and the second
+     * opening meets a different file, which does not include itself. */
+    file("a.txt", "-DA @a.txt\n");
+    file("b.txt", "-DB\n");
+    run r = kvq({"-q", "@a.txt"}, {"KVQ_PROBE_SWAP=a.txt:b.txt"});
+    EXPECT_EQ(r.said, "");
+    ASSERT_EQ(r.cmd.size(), 1u);
+    EXPECT_EQ(r.cmd[0], "-q\n-DA\n-DB\n");
+}
+
 TEST_F(KvqProbe, ChipOfACommandFileTheIntakeCouldNotOpen)
 {
     tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
