@@ -80,7 +80,9 @@ constexpr const char *OS_PROGRAM_TAG = "kvq";
  *      candidate made with mkdir 0700, which fails on any existing path; the
  *      next letter is tried on failure.
  *   2. The directory is registered for removal at exit (atexit) and on
- *      SIGINT, SIGTERM and SIGHUP (the handler removes it and re-raises).
+ *      SIGINT, SIGTERM, SIGHUP and SIGQUIT (the handler removes it and
+ *      re-raises); the handler is in place, and those signals blocked,
+ *      before the directory exists, so no signal can orphan it.
  * Returns NULL when no directory could be made; the next call tries again. */
 char *os_temp_name(const char *ext);
 

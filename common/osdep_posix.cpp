@@ -8,8 +8,10 @@
  *  - The process temporary directory is made once (mkdir 0700, which fails on
  *    any existing entry, so another user's file or symbolic link is never
  *    taken over) and removed when the process that made it ends: at exit by
- *    os_temp_cleanup, on SIGINT/SIGTERM/SIGHUP by a handler that uses only
- *    async-signal-safe calls on data prepared beforehand (the guard list).
+ *    os_temp_cleanup, on SIGINT/SIGTERM/SIGHUP/SIGQUIT by a handler that uses
+ *    only async-signal-safe calls on data prepared beforehand (the guard
+ *    list).  The handler is installed, and those signals blocked, before the
+ *    directory is made.
  *  - Every temporary name handed out is in the guard list before the caller
  *    sees it; the list's count is published only after the entry it covers.
  *  - Failures are results (and errno); nothing here raises an alert.
@@ -207,16 +209,17 @@ int os_remove_tree(const char *path)
 /* ---- the signal guard ------------------------------------------------------------ */
 
 /* Terminal signals that remove the temporary directory before the process dies. */
-constexpr int OS_GUARD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int OS_GUARD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 /* A run of the driver hands out one or two names; 16 slots never regrow there. */
 constexpr uint32_t OS_GUARD_INITIAL = 16;
 
 static char *g_temp_dir;                   /* the process temporary directory */
-static pid_t g_temp_owner;                 /* the process that made it */
+static pid_t g_temp_owner;                 /* the process that installed the guard */
 static char **volatile g_guard_paths;      /* every name handed out, full paths */
 static volatile sig_atomic_t g_guard_count;
 static uint32_t g_guard_capacity;
+static bool g_guard_installed;
 
 /* Orders the plain stores before it ahead of the volatile store after it, as
  * seen by a signal handler interrupting this thread. */
@@ -259,16 +262,23 @@ static void os_guard_forget(void)
     free(paths);
 }
 
-/* Async-signal-safe: unlink, rmdir, getpid, sigaction, raise, sigprocmask.
- * A forked child that inherited the handler leaves its parent's files alone. */
+/* Removes every name handed out and the temporary directory, in the process
+ * that made them (a forked child leaves its parent's files alone).
+ * Async-signal-safe, allocates nothing: getpid, unlink, rmdir. */
+static void os_guard_remove(void)
+{
+    if (getpid() != g_temp_owner) return;
+    char **paths = g_guard_paths;
+    sig_atomic_t count = g_guard_count;
+    for (sig_atomic_t i = 0; i < count; i++) unlink(paths[i]);
+    if (g_temp_dir) rmdir(g_temp_dir);
+}
+
+/* Async-signal-safe: the calls of os_guard_remove, sigaction, raise,
+ * sigprocmask. */
 static void os_guard_handler(int sig)
 {
-    if (getpid() == g_temp_owner) {
-        char **paths = g_guard_paths;
-        sig_atomic_t count = g_guard_count;
-        for (sig_atomic_t i = 0; i < count; i++) unlink(paths[i]);
-        rmdir(g_temp_dir);
-    }
+    os_guard_remove();
     struct sigaction dfl;
     memset(&dfl, 0, sizeof dfl);
     dfl.sa_handler = SIG_DFL;
@@ -283,19 +293,45 @@ static void os_guard_handler(int sig)
     sigprocmask(SIG_UNBLOCK, &self, NULL);
 }
 
-/* Installs the handler for each guarded signal, except one the process was
- * started with ignored (nohup, background jobs): that stays ignored. */
+static void os_guard_set(sigset_t *set)
+{
+    sigemptyset(set);
+    for (int sig : OS_GUARD_SIGNALS) sigaddset(set, sig);
+}
+
+/* Installs the handler for each guarded signal, once, except for a signal
+ * the process was started with ignored (nohup, background jobs): that stays
+ * ignored. */
 static void os_guard_install(void)
 {
+    if (g_guard_installed) return;
+    g_guard_installed = true;
+    g_temp_owner = getpid();
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = os_guard_handler;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : OS_GUARD_SIGNALS) sigaddset(&sa.sa_mask, sig);
+    os_guard_set(&sa.sa_mask);
     for (int sig : OS_GUARD_SIGNALS) {
         struct sigaction old;
-        if (sigaction(sig, &sa, &old) == 0 && old.sa_handler == SIG_IGN) sigaction(sig, &old, NULL);
+        int rc = sigaction(sig, NULL, &old);
+        if (rc == 0 && old.sa_handler != SIG_IGN) rc = sigaction(sig, &sa, NULL);
+        assert(rc == 0); /* fails only for a signal number that does not exist */
     }
+}
+
+/* Blocks the guarded signals; `old` receives the mask to restore. */
+static void os_guard_block(sigset_t *old)
+{
+    sigset_t guarded;
+    os_guard_set(&guarded);
+    int rc = sigprocmask(SIG_BLOCK, &guarded, old);
+    assert(rc == 0); /* fails only for an invalid argument */
+}
+
+static void os_guard_unblock(const sigset_t *old)
+{
+    int rc = sigprocmask(SIG_SETMASK, old, NULL);
+    assert(rc == 0);
 }
 
 /* ---- temporary names ---------------------------------------------------------------- */
@@ -367,20 +403,25 @@ static char *os_temp_make_dir(void)
     return NULL;
 }
 
+/* The guard is in place, and its signals blocked, before the directory
+ * exists: no moment is left in which a signal could orphan it. */
 static bool os_temp_setup(void)
 {
-    char *dir = os_temp_make_dir();
-    if (!dir) return false;
-    if (!g_temp_dirs) g_temp_dirs = VEC_NEW();
-    if (!g_exit_registered) {
-        atexit(os_temp_cleanup);
-        g_exit_registered = true;
-    }
-    vec_append(g_temp_dirs, dir);
-    g_temp_owner = getpid();
-    g_temp_dir = dir;
     os_guard_install();
-    return true;
+    sigset_t old;
+    os_guard_block(&old);
+    char *dir = os_temp_make_dir();
+    if (dir) {
+        if (!g_temp_dirs) g_temp_dirs = VEC_NEW();
+        if (!g_exit_registered) {
+            atexit(os_temp_cleanup);
+            g_exit_registered = true;
+        }
+        vec_append(g_temp_dirs, dir);
+        g_temp_dir = dir;
+    }
+    os_guard_unblock(&old);
+    return dir != NULL;
 }
 
 char *os_temp_name(const char *ext)

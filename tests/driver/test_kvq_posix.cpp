@@ -126,6 +126,29 @@ TEST_F(KvqProcess, ParentsSignalDispositionsNeitherStopTheRunNorReachTheBackEnd)
     }
 }
 
+TEST_F(KvqProcess, InterruptsAtAnyMomentLeaveNoDirectory)
+{
+    strings argv = kvq_argv({"-q", "a.c"}), env = tp_environment(kvq_env({}));
+    double began = tp_now_ms();
+    ASSERT_EQ(tp_wait(tp_start(argv, env)), 0);
+    double lifetime = tp_now_ms() - began;
+
+    /* SIGINT at random moments of the whole life of a run, before the
+     * directory is made, while it is made, while the back end runs. */
+    std::mt19937 random(1);
+    int interrupted = 0;
+    for (int i = 0; i < 300; i++) {
+        pid_t pid = tp_start(argv, env);
+        pause_up_to(lifetime * 1.2, random);
+        kill(pid, SIGINT);
+        int status = tp_wait(pid);
+        EXPECT_TRUE(status == 0 || status == 128 + SIGINT) << status;
+        interrupted += status != 0;
+    }
+    EXPECT_GT(interrupted, 0);
+    EXPECT_EQ(tu_list(temp), strings{});
+}
+
 TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
 {
     file("locked", "-DSECRET\n");
