@@ -191,11 +191,13 @@ constexpr int OS_SPAWN_WAIT_FAILED = -2;
 /* Runs `path` with the NULL-terminated `argv` (passed unchanged), waits for it.
  * Returns its exit code; 128+N when a signal N ended it; -1 with errno set when
  * it could not be started (ENOENT, EACCES, ENOEXEC, ...); OS_SPAWN_WAIT_FAILED.
- * Standard streams are inherited; the child gets the default action for the
- * signals os_process_init changed and keeps those the driver was started
- * with ignored.  While the child runs, SIGINT/SIGTERM/SIGHUP reaching the
- * driver still clean up the temporary directory and end the driver by that
- * signal. */
+ * Standard streams are inherited; the child gets the driver's signal mask,
+ * the default action for the signals os_process_init changed, and keeps
+ * those the driver was started with ignored.  While the child runs, a
+ * SIGTERM, SIGHUP or SIGQUIT that ends the driver is first sent to the
+ * child, which is waited for; then, as for SIGINT (which the terminal sends
+ * to the child itself), the temporary directory is removed and the driver
+ * ends by that signal. */
 int os_spawn(const char *path, char *const argv[]);
 
 /* ---- memory ----------------------------------------------------------------------- */

@@ -220,6 +220,7 @@ static char **volatile g_guard_paths;      /* every name handed out, full paths 
 static volatile sig_atomic_t g_guard_count;
 static uint32_t g_guard_capacity;
 static bool g_guard_installed;
+static volatile sig_atomic_t g_child_pid;  /* the child os_spawn waits for; 0: none */
 
 /* Orders the plain stores before it ahead of the volatile store after it, as
  * seen by a signal handler interrupting this thread. */
@@ -274,10 +275,21 @@ static void os_guard_remove(void)
     if (g_temp_dir) rmdir(g_temp_dir);
 }
 
-/* Async-signal-safe: the calls of os_guard_remove, sigaction, raise,
- * sigprocmask. */
+/* A child that os_spawn waits for receives the signal too, and is waited
+ * for, before the files go: ended by SIGTERM, SIGHUP or SIGQUIT sent to the
+ * driver alone (timeout, CI runners, supervisors), the driver would
+ * otherwise leave the child writing its outputs after the build has failed.
+ * SIGINT comes from the terminal to the whole process group, the child
+ * included, so nothing is forwarded for it.
+ * Async-signal-safe: kill, waitpid, the calls of os_guard_remove,
+ * sigaction, raise, sigprocmask. */
 static void os_guard_handler(int sig)
 {
+    pid_t child = (pid_t)g_child_pid;
+    if (child > 0 && sig != SIGINT && getpid() == g_temp_owner) {
+        kill(child, sig);
+        while (waitpid(child, NULL, 0) < 0 && errno == EINTR) {}
+    }
     os_guard_remove();
     struct sigaction dfl;
     memset(&dfl, 0, sizeof dfl);
@@ -536,49 +548,76 @@ void os_process_init(void)
     assert(rc == 0); /* fails only for a signal number that does not exist */
 }
 
-/* Attributes of every child: the default action for the signals of
- * OS_CHILD_DEFAULT_SIGNALS.  0 or an error number. */
-static int os_child_attributes(posix_spawnattr_t *attr)
+/* Attributes of every child: the signal mask `mask` and the default action
+ * for the signals of OS_CHILD_DEFAULT_SIGNALS.  0 or an error number. */
+static int os_child_attributes(posix_spawnattr_t *attr, const sigset_t *mask)
 {
     sigset_t defaults;
     sigemptyset(&defaults);
     for (int sig : OS_CHILD_DEFAULT_SIGNALS) sigaddset(&defaults, sig);
     int rc = posix_spawnattr_setsigdefault(attr, &defaults);
-    return rc != 0 ? rc : posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGDEF);
+    if (rc == 0) rc = posix_spawnattr_setsigmask(attr, mask);
+    return rc != 0 ? rc : posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
-/* 1. Sets the child's attributes; a failure there is a failure to start.
- * 2. Starts it.  glibc's posix_spawn reports a failed exec (ENOENT, EACCES,
- *    ENOEXEC, also a missing script interpreter) as its own result, so errno
- *    is right for the caller's message; the child never runs in that case.
- *    The child starts with the default action for the signals this layer
- *    catches (exec resets caught signals) and keeps those the driver was
- *    started with ignored.
- * 3. Waits for it; a wait that fails (ECHILD: someone else reaped it) is
- *    OS_SPAWN_WAIT_FAILED, never -1. */
+/* Reaps the child `pid` once it has ended: its status as os_spawn returns
+ * it.  The child is waited for without being reaped first (WNOWAIT), so
+ * that its pid, which the signal handler may use, cannot be reused before
+ * the handler can no longer run for it. */
+static int os_spawn_wait(pid_t pid)
+{
+    siginfo_t info;
+    int rc;
+    while ((rc = waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT)) < 0 && errno == EINTR) {}
+    sigset_t old;
+    os_guard_block(&old);
+    int status = 0;
+    if (rc == 0 && waitpid(pid, &status, 0) != pid) rc = -1;
+    int wait_errno = errno;
+    g_child_pid = 0;
+    os_guard_unblock(&old);
+    if (rc != 0) {
+        errno = wait_errno;
+        return OS_SPAWN_WAIT_FAILED;
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+/* 1. Installs the guard and blocks its signals, so that one arriving while
+ *    the child starts waits until the child's pid is recorded.
+ * 2. Starts the child with the signal mask the driver had before step 1
+ *    and the default action for the signals os_process_init changed; a
+ *    failure to set these is a failure to start.  glibc's posix_spawn
+ *    reports a failed exec (ENOENT, EACCES, ENOEXEC, also a missing script
+ *    interpreter) as its own result, so errno is right for the caller's
+ *    message; the child never runs in that case.  The child also gets the
+ *    default action for the signals the guard catches (exec resets caught
+ *    signals) and keeps those the driver was started with ignored.
+ * 3. Records the pid and unblocks: from here a guarded signal reaches the
+ *    child too (os_guard_handler).
+ * 4. Waits for it (os_spawn_wait); a wait that fails (ECHILD: someone else
+ *    reaped it) is OS_SPAWN_WAIT_FAILED, never -1. */
 int os_spawn(const char *path, char *const argv[])
 {
     assert(path && argv);
+    os_guard_install();
+    sigset_t old;
+    os_guard_block(&old);
     posix_spawnattr_t attr;
     int rc = posix_spawnattr_init(&attr);
+    pid_t pid = 0;
+    if (rc == 0) {
+        rc = os_child_attributes(&attr, &old);
+        if (rc == 0) rc = posix_spawn(&pid, path, NULL, &attr, argv, environ);
+        posix_spawnattr_destroy(&attr);
+    }
+    if (rc == 0) g_child_pid = pid;
+    os_guard_unblock(&old);
     if (rc != 0) {
         errno = rc;
         return -1;
     }
-    pid_t pid;
-    rc = os_child_attributes(&attr);
-    if (rc == 0) rc = posix_spawn(&pid, path, NULL, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
-        errno = rc;
-        return -1;
-    }
-    int status;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return OS_SPAWN_WAIT_FAILED;
-    }
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
+    return os_spawn_wait(pid);
 }
 
 /* ---- runtime primitives ------------------------------------------------------------------ */

@@ -149,6 +149,22 @@ TEST_F(KvqProcess, InterruptsAtAnyMomentLeaveNoDirectory)
     EXPECT_EQ(tu_list(temp), strings{});
 }
 
+TEST_F(KvqProcess, TerminationSignalsEndTheBackEndFirst)
+{
+    /* The back end sends the signal to kvq alone and then works on for 3 s,
+     * recording its run at the end, unless the signal reaches it too. */
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+        run r = kvq_with({}, {"-q"}, {"KVQ_TB_KILL_PARENT=" + std::to_string(sig), "KVQ_TB_SLEEP_MS=3000"});
+        EXPECT_EQ(r.r.status, 128 + sig);
+        EXPECT_TRUE(r.argv.empty()) << sig << ": the back end outlived kvq";
+        EXPECT_LT(r.seconds, time_bound(2.5)) << sig;
+    }
+    /* SIGINT comes from the terminal to the whole process group: kvq ends at
+     * once and leaves the back end to its own SIGINT. */
+    run r = kvq_with({}, {"-q"}, {"KVQ_TB_KILL_PARENT=2", "KVQ_TB_SIGNAL=2"});
+    EXPECT_EQ(r.r.status, 128 + SIGINT);
+}
+
 TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
 {
     file("locked", "-DSECRET\n");
