@@ -4,7 +4,7 @@
  *
  * Every diagnostic of the program, and the debug facility's warnings, leave
  * through alert_emit: one line, echoed into the debug trace when asked,
- * written to standard error and flushed at once.
+ * written to standard error's descriptor with one write.
  *
  * Invariants: the catalogue is loaded by the first numbered alert and never
  * before; the error count only grows, and the error that finds it at the limit
@@ -116,8 +116,11 @@ static void alert_emit(void)
     as.line[as.line_len++] = '\n';
     as.line[as.line_len] = '\0';
     if (gDebugFlags & DB_FLAG_ALERTS) db_alert_echo(as.line);
-    fwrite(as.line, 1, as.line_len, stderr);
+    /* One write per line, so the lines of processes that share an error
+     * file interleave whole; what the stream holds goes first.  A line that
+     * cannot be written has nowhere else to go. */
     fflush(stderr);
+    (void)os_write_all(os_fileno(stderr), as.line, as.line_len);
 }
 
 /* Copies `text` into the expansion buffer with "%m" replaced by the system's

@@ -231,6 +231,24 @@ int os_dup_private(int fd);
 
 /* dup2: fd2 becomes a duplicate of fd.  fd2, or -1 with errno set. */
 int os_dup2(int fd, int fd2);
+
+/* close: 0, or -1 with errno set. */
+int os_close(int fd);
+
+/* Opens `path` for writing at its end, creating it when missing (POSIX: mode
+ * 0666 less the umask) and, with `truncate`, emptying it first.  Every write
+ * lands at the end of the file as it is at that moment (POSIX: O_APPEND),
+ * so processes that append to one file at the same time lose nothing of
+ * each other's.  The descriptor is private, as os_dup_private's.  -1 with
+ * errno set on failure. */
+int os_open_append(const char *path, bool truncate);
+
+/* Writes the `len` bytes at `text` to descriptor `fd` with one write, so a
+ * line written to a file opened by os_open_append arrives whole however
+ * many processes append to it; only the rest of a short write (a full disk,
+ * a signal) follows in further writes.  False (errno set) when a write
+ * fails. */
+bool os_write_all(int fd, const char *text, size_t len);
 int os_fileno(FILE *stream);
 bool os_isatty(int fd);
 

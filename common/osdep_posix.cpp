@@ -632,6 +632,39 @@ int os_dup2(int fd, int fd2)
     return dup2(fd, fd2);
 }
 
+int os_close(int fd)
+{
+    return close(fd);
+}
+
+int os_open_append(const char *path, bool truncate)
+{
+    int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0);
+    int fd = open(path, flags, 0666);
+    if (fd < 0 || fd > 2) return fd;
+    /* A standard descriptor was free (os_process_init could not fill it):
+     * the file moves above them. */
+    int moved = os_dup_private(fd);
+    int moved_errno = errno;
+    close(fd);
+    errno = moved_errno;
+    return moved;
+}
+
+bool os_write_all(int fd, const char *text, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        text += n;
+        len -= (size_t)n;
+    }
+    return true;
+}
+
 int os_fileno(FILE *stream)
 {
     return fileno(stream);

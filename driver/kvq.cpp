@@ -426,28 +426,24 @@ int kvq_main(int argc, char **argv)
 
 /* ---- standard error and the back end -------------------------------------- */
 
-static FILE *error_stream;     /* the error file while descriptor 2 points at it */
+static int error_fd = -1;      /* the error file while descriptor 2 points at it; -1: none */
 static int saved_stderr = -1;  /* private duplicate of the initial standard error; -1: none */
 
+/* The error file is opened for appending (os_open_append), so that kvq
+ * processes sharing one under make -j lose none of each other's lines;
+ * "-Efile" empties it at its first opening only. */
 void redirect_stderr(void)
 {
     const char *file = kvq_cfg.error_file;
-    if (!error_stream && file) {
-        if (kvq_cfg.error_append) {
-            error_stream = fopen(file, "r+");
-            if (error_stream) fseek(error_stream, 0, SEEK_END);
-        }
-        if (!error_stream) {
-            error_stream = fopen(file, "w");
-            if (error_stream) kvq_cfg.error_append = true;
-            else alert(ALERT_CANT_OPEN_FILE, "error", file);
-        }
+    if (error_fd < 0 && file) {
+        error_fd = os_open_append(file, !kvq_cfg.error_append);
+        if (error_fd >= 0) kvq_cfg.error_append = true;
+        else alert(ALERT_CANT_OPEN_FILE, "error", file);
     }
     /* Without a copy of the initial standard error the back end could not
      * get it back, so standard error is then left where it is. */
     if (saved_stderr < 0) saved_stderr = os_dup_private(2);
-    if (saved_stderr < 0 || os_dup2(error_stream ? os_fileno(error_stream) : 1, 2) < 0)
-        alert(ALERT_CANT_REDIRECT_STDERR);
+    if (saved_stderr < 0 || os_dup2(error_fd >= 0 ? error_fd : 1, 2) < 0) alert(ALERT_CANT_REDIRECT_STDERR);
 }
 
 /* run_backend on `args`, whose item 0 is a slot that receives the path. */
@@ -461,9 +457,9 @@ static bool run_in_slot(const char *name, vector *args)
 
     vec_set(args, path, 0);
     if (saved_stderr >= 0 && os_dup2(saved_stderr, 2) < 0) alert(ALERT_CANT_REDIRECT_STDERR);
-    if (error_stream) {
-        fclose(error_stream);
-        error_stream = NULL;
+    if (error_fd >= 0) {
+        (void)os_close(error_fd); /* nothing is buffered: a failed close loses nothing */
+        error_fd = -1;
     }
     int status = kvq_spawn(args, true);
     int spawn_errno = errno;

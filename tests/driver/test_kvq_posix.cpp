@@ -126,6 +126,26 @@ TEST_F(KvqProcess, ParentsSignalDispositionsNeitherStopTheRunNorReachTheBackEnd)
     }
 }
 
+TEST_F(KvqProcess, ConcurrentRunsAppendingToOneErrorFileKeepEveryLine)
+{
+    const int runs = 64;
+    std::string log = work + "/build.log";
+    tu_write(log, "");
+    strings want;
+    std::vector<pid_t> pids;
+    for (int i = 0; i < runs; i++) {
+        std::string name = "P" + std::to_string(100 + i) + std::string(400, 'x');
+        want.push_back("(1443) unknown --EXT sub-option \"" + name + "\"");
+        pids.push_back(tp_start(kvq_argv({"-E+" + log, "--ext=" + name}), tp_environment(kvq_env({}))));
+    }
+    for (pid_t pid : pids) EXPECT_EQ(tp_wait(pid), 1);
+    strings got = split_lines(tu_read(log));
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want) << "lines lost, broken or mixed";
+    EXPECT_TRUE(tu_list(temp).empty());
+}
+
 TEST_F(KvqProcess, InterruptsAtAnyMomentLeaveNoDirectory)
 {
     strings argv = kvq_argv({"-q", "a.c"}), env = tp_environment(kvq_env({}));
