@@ -39,7 +39,7 @@ enum : uint32_t {
     ALERT_TOO_MANY_ERRORS = 1,
     ALERT_MALFORMED_LINE = 3,
     ALERT_CANT_OPEN_FILE = 141,
-    ALERT_OUT_OF_MEMORY = 296,
+    ALERT_OUT_OF_MEMORY = 296,     /* printed by alloc_out_of_memory, preformatted */
     ALERT_EXEC_FAILED = 900,
     ALERT_EXIT_STATUS = 908,
     ALERT_ARGUMENT_TOO_LONG = 917,

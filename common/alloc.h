@@ -1,9 +1,10 @@
 /*
  * alloc.h - the allocation primitive and a formatter into heap strings.
  *
- * Running out of memory is handled in exactly one place: alloc_zeroed raises
- * the fatal alert 296 "out of memory", so callers never test a result.
- * Memory is ordinary heap memory, released with free().
+ * Running out of memory is handled in exactly one place, alloc_out_of_memory,
+ * which ends the process with the line of the fatal alert 296 "out of
+ * memory", so callers never test a result.  Memory is ordinary heap memory,
+ * released with free().
  */
 #ifndef KVQ_ALLOC_H
 #define KVQ_ALLOC_H
@@ -15,7 +16,7 @@
 #include "osdep.h"
 
 /* `size` zero-filled bytes (0 is allowed and gives a freeable pointer).
- * Never returns NULL: exhaustion is fatal alert 296. */
+ * Never returns NULL: exhaustion ends the process (alloc_out_of_memory). */
 void *alloc_zeroed(uint32_t size);
 
 /* Heap copy of `s` (strdup) with the same out-of-memory rule. */
@@ -26,16 +27,22 @@ char *alloc_strdup(const char *s);
  * the rest are unspecified.  The block may move; the old pointer is then
  * invalid.  Neither filling the new part nor copying a block the heap can
  * grow in place touches the grown pages, so an array that doubles costs
- * memory only as it fills.  Exhaustion is fatal alert 296. */
+ * memory only as it fills.  Exhaustion ends the process. */
 void *alloc_grow(void *p, size_t old_size, size_t new_size);
 
 /* A zero-filled block of `size` bytes (a multiple of OS_LARGE_PAGE) for a
  * big table, from os_alloc_large; release it with os_free_large.
- * Exhaustion is fatal alert 296. */
+ * Exhaustion ends the process. */
 void *alloc_large(size_t size);
 
-/* Raises the fatal alert 296 "out of memory"; for callers that find a
- * request cannot be represented before asking the heap. */
+/* Ends the process after out of memory, allocating nothing (the path that
+ * reports it must not fail the same way): the line "(296) out of memory",
+ * as alert 296 prints, written with one write to standard error, the
+ * temporary directory removed, exit status 1 (os_emergency_exit).  Neither
+ * the catalogue nor the exit hook is involved, so a message file cannot
+ * change this line, and the debug trace and package are not finished.
+ * Also for callers that find a request cannot be represented before
+ * asking the heap. */
 KVQ_NORETURN void alloc_out_of_memory(void);
 
 /* A new heap string holding the printf-style result, cut to at most 4095

@@ -200,6 +200,13 @@ constexpr int OS_SPAWN_WAIT_FAILED = -2;
  * ends by that signal. */
 int os_spawn(const char *path, char *const argv[]);
 
+/* Ends the process at once when it cannot go on and must not allocate (out
+ * of memory): writes `line` to standard error with one write, removes the
+ * names handed out by os_temp_name and the temporary directory as the
+ * signal handler does, and ends the process with `status` without running
+ * exit handlers or flushing streams.  Allocates nothing. */
+KVQ_NORETURN void os_emergency_exit(const char *line, size_t len, int status);
+
 /* ---- memory ----------------------------------------------------------------------- */
 
 /* The size of the system's large pages, and so the alignment of the blocks

@@ -523,6 +523,15 @@ uint32_t os_cmdline_max(void)
     return OS_CMDLINE_MAX;
 }
 
+/* Async-signal-safe and allocation-free like the signal handler: write,
+ * the calls of os_guard_remove, _exit. */
+void os_emergency_exit(const char *line, size_t len, int status)
+{
+    (void)os_write_all(2, line, len); /* nowhere else to report a failure */
+    os_guard_remove();
+    _exit(status);
+}
+
 /* The signals whose disposition os_process_init changes for the driver and
  * os_spawn gives back to the child as the default. */
 constexpr int OS_CHILD_DEFAULT_SIGNALS[] = {SIGCHLD, SIGPIPE};

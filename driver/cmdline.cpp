@@ -47,7 +47,7 @@ static uint32_t words_count;
 static void words_append(char *word)
 {
     if (words_count + 1 >= words_cap) {
-        if (words_cap > UINT32_MAX / 2 / sizeof *words) alert(ALERT_OUT_OF_MEMORY);
+        if (words_cap > UINT32_MAX / 2 / sizeof *words) alloc_out_of_memory();
         uint32_t cap = words_cap ? words_cap * 2 : WORDS_INITIAL;
         /* Growing in place lets a large array move without being copied. */
         words = (char **)alloc_grow(words, words_cap * sizeof *words, cap * sizeof *words);

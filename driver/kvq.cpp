@@ -513,10 +513,7 @@ static char *join_options(vector *args, size_t length)
 {
     uint32_t count = vec_size(args);
     if (count < 2) return NULL;
-    if (length >= UINT32_MAX) {
-        alert(ALERT_OUT_OF_MEMORY);
-        return NULL;
-    }
+    if (length >= UINT32_MAX) alloc_out_of_memory();
 
     char *joined = (char *)alloc_zeroed((uint32_t)length + 1);
     char *end = joined;

@@ -60,3 +60,23 @@ TEST(OsSpawn, AWaitThatFailsIsNoStartFailure)
     EXPECT_EQ(ECHILD, errno);
     sigaction(SIGCHLD, &old, nullptr);
 }
+
+TEST(OsTemp, OutOfMemoryEndsTheProcessWithoutAllocating)
+{
+#ifdef KVQ_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no memory limit can apply";
+#endif
+    /* The probe makes a temporary name, takes all the memory malloc gives
+     * and then asks for 16 bytes more. */
+    std::string base = tu_mkdtemp();
+    tp_setup setup;
+    setup.argv = {tu_helper("alert_probe"), "temp:.cmd", "hog"};
+    setup.env = {"TEMP=" + base};
+    setup.address_space = 64u << 20;
+    tu_result r = tp_run(setup);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(0u, r.out.rfind(base + "/kv", 0)) << r.out;
+    EXPECT_EQ("(296) out of memory\n", r.err);
+    EXPECT_EQ(std::vector<std::string>{}, tu_list(base)) << "the temporary directory is removed";
+    tu_rmtree(base);
+}

@@ -185,6 +185,22 @@ TEST_F(KvqProcess, TerminationSignalsEndTheBackEndFirst)
     EXPECT_EQ(r.r.status, 128 + SIGINT);
 }
 
+TEST_F(KvqProcess, OutOfMemoryIsAlert296WithNothingLeft)
+{
+#ifdef KVQ_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no memory limit can apply";
+#endif
+    std::string words;
+    for (int i = 0; i < 240000; i++) words += "-D" + std::to_string(1000000 + i) + std::string(90, 'x') + "\n";
+    file("huge.txt", words);
+    tp_setup limited;
+    limited.address_space = 16u << 20;
+    run r = kvq_with(limited, {"-q", "@huge.txt"});
+    EXPECT_EQ(r.r.status, 1);
+    EXPECT_EQ(r.said, "(296) out of memory\n");
+    EXPECT_TRUE(r.argv.empty());
+}
+
 TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
 {
     file("locked", "-DSECRET\n");
