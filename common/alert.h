@@ -62,6 +62,12 @@ enum : uint32_t {
 int alert(uint32_t number, ...);
 int valert(uint32_t number, va_list ap);
 
+/* Raises an alert after which the run cannot go on: the line is written in
+ * the error form and the process ends as after a fatal alert, whatever
+ * type a message file gives the number (a dropped warning included).  Its
+ * text still comes from the catalogue, or from the message file. */
+KVQ_NORETURN void alert_fatal(uint32_t number, ...);
+
 /* As alert, but each number at most once per run; a repeat returns 0. */
 int alert_once(uint32_t number, ...);
 

@@ -239,14 +239,8 @@ static bool expand_file(const char *path, vector *out, cmdline_callback callback
         (void)os_reopen_null(stdin, "r");
         return false;
     }
-    if (already_open(&id)) {
-        alert(ALERT_CMDFILE_SELF, path);
-        return false;
-    }
-    if (open_depth == CMDLINE_MAX_DEPTH) {
-        alert(ALERT_CMDFILE_DEPTH, CMDLINE_MAX_DEPTH, path);
-        return false;
-    }
+    if (already_open(&id)) alert_fatal(ALERT_CMDFILE_SELF, path);
+    if (open_depth == CMDLINE_MAX_DEPTH) alert_fatal(ALERT_CMDFILE_DEPTH, CMDLINE_MAX_DEPTH, path);
 
     open_files[open_depth++] = id;
     uint32_t from = vec_size(out);

@@ -75,11 +75,11 @@ void apply_extension(const char *name, vector *options)
 {
     const kvq_extension *row = kvq_extensions;
     while (row->id != 0 && os_stricmp(row->name, name) != 0) row++;
-    if (row->id == 0) alert(ALERT_UNKNOWN_EXT, name);
+    if (row->id == 0) alert_fatal(ALERT_UNKNOWN_EXT, name);
 
     if (kvq_cfg.selected_ext == (int)row->id) return;
     if (kvq_cfg.selected_ext != 0) {
-        alert(ALERT_RESPECIFIED_EXT, extension_row(kvq_cfg.selected_ext)->name, row->name);
+        alert_fatal(ALERT_RESPECIFIED_EXT, extension_row(kvq_cfg.selected_ext)->name, row->name);
     }
     kvq_cfg.selected_ext = (int)row->id;
     for (const char *const *opt = row->options; *opt; opt++) vec_append(options, str_save(*opt));
@@ -363,15 +363,12 @@ static bool run_in_slot(const char *name, vector *args);
 
 /* Two-run mode: a silent first run that leaves its summary in a temporary
  * file T, whose name the second run gets as "--summarycmp=T".  Without a
- * temporary name (alert 2082, fatal unless a message file says otherwise)
- * there is no first run.  `options` starts with the path slot. */
+ * temporary name the run stops (alert 2082).  `options` starts with the
+ * path slot. */
 static void first_of_two_runs(const char *program, vector *options)
 {
     char *name = os_temp_name(NULL);
-    if (!name) {
-        alert(ALERT_CANT_CREATE_TEMP);
-        return;
-    }
+    if (!name) alert_fatal(ALERT_CANT_CREATE_TEMP);
     const char *summary = str_save(name);
     free(name);
 
@@ -556,14 +553,11 @@ static bool write_command_file(const char *path, vector *args)
 }
 
 /* A new command-file path in the process temporary directory (cached);
- * NULL only when a message file has made alert 2082 non-fatal. */
+ * without one the run stops (alert 2082). */
 static const char *command_file_name(void)
 {
     char *name = os_temp_name(".cmd");
-    if (!name) {
-        alert(ALERT_CANT_CREATE_TEMP);
-        return NULL;
-    }
+    if (!name) alert_fatal(ALERT_CANT_CREATE_TEMP);
     const char *path = str_save(name);
     free(name);
     DB_TRACEF("Command file name: \"%s\"", path);
@@ -590,10 +584,10 @@ int kvq_spawn(vector *args, bool force)
     vector *child = args;
     if (use_file) {
         const char *cmdfile = command_file_name();
-        if (!cmdfile || !write_command_file(cmdfile, args)) {
+        if (!write_command_file(cmdfile, args)) {
             int create_errno = errno;
             free(joined);
-            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile ? cmdfile : "");
+            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile);
             errno = create_errno;
             return -1;
         }

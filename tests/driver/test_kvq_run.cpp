@@ -265,6 +265,30 @@ TEST_F(HostileInputs, HostileMessageFiles)
     }
 }
 
+TEST_F(HostileInputs, MessageFilesCannotLetARunGoOnThatCannot)
+{
+    /* A message file in the current directory changes the types of alerts
+     * after which the run cannot go on, and their texts. */
+    file("self.txt", "@self.txt\n");
+    tu_write(dir + "/plain-file", "");
+    /* message file, args, what kvq says */
+    const struct { std::string text; strings args; std::string said; } rows[] = {
+        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, "(1443) unknown extension NOPE\n"},
+        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, "(1443) x NOPE\n"},
+        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, "(1443) hidden NOPE\n"},
+        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, "(1444) changed ADX to WEL\n"},
+        {"2083 E again: %s\n", {"@self.txt"}, "(2083) again: self.txt\n"},
+        {"2082 0 no temporary file\n", {"-q"}, "(2082) no temporary file\n"}, /* TEMP is a file */
+    };
+    for (const auto &c : rows) {
+        file("20990101000000_en.msgs", c.text);
+        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? dir + "/plain-file" : temp)});
+        EXPECT_EQ(r.r.status, 1) << c.text;
+        EXPECT_EQ(r.said, c.said);
+        EXPECT_TRUE(r.argv.empty()) << c.text;
+    }
+}
+
 TEST_F(HostileInputs, MissingTemporaryBaseIsCreated)
 {
     /* The private directory in it goes at exit, the created parents stay. */
