@@ -108,6 +108,18 @@ TEST_F(KvqProcess, BackEndGetsTheInitialStandardErrorAndNoOtherDescriptor)
     }
 }
 
+TEST_F(KvqProcess, NoDescriptorLeftForTheCopyOfStandardError)
+{
+    /* Descriptors 0 to 3 only: the error file takes 3, the copy finds none. */
+    tp_setup four;
+    four.open_files = 4;
+    run r = kvq_with(four, {"-q", "-Eerr.txt"}, {"ASAN_OPTIONS=detect_leaks=0"});
+    EXPECT_EQ(r.r.status, 1);
+    EXPECT_EQ(r.r.err, "(2085) can't redirect standard error: Too many open files\n");
+    EXPECT_EQ(tu_read(work + "/err.txt"), "");
+    EXPECT_TRUE(r.argv.empty());
+}
+
 TEST_F(KvqProcess, ParentsSignalDispositionsNeitherStopTheRunNorReachTheBackEnd)
 {
     /* SIGCHLD ignored by the parent (some supervisors and CI runners). */

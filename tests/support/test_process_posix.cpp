@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -70,9 +71,9 @@ static int status_of(int st)
     if (s.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
     rlimit none = {0, 0};
     setrlimit(RLIMIT_CORE, &none);
-    if (s.address_space) {
-        rlimit as = {s.address_space, s.address_space};
-        if (setrlimit(RLIMIT_AS, &as) != 0) _exit(125);
+    for (auto limit : {std::make_pair(RLIMIT_AS, s.address_space), std::make_pair(RLIMIT_NOFILE, s.open_files)}) {
+        rlimit lim = {limit.second, limit.second};
+        if (limit.second && setrlimit(limit.first, &lim) != 0) _exit(125);
     }
     if (s.unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
         _exit(124);

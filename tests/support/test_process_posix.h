@@ -1,7 +1,8 @@
 /*
  * test_process_posix.h - child processes started the way build systems and
  * unusual parents start them: standard input closed, standard output a pipe
- * nobody reads, SIGCHLD ignored, an unprivileged user, a memory limit; and
+ * nobody reads, SIGCHLD ignored, an unprivileged user, limits on memory or
+ * descriptors; and
  * bare starts for tests that signal a process moments after it began.
  * POSIX only.
  */
@@ -26,6 +27,7 @@ struct tp_setup {
     bool ignore_sigchld = false;    /* SIGCHLD ignored, as some supervisors leave it */
     bool unprivileged = false;      /* as nobody:nogroup without other groups, when we are root */
     uint64_t address_space = 0;     /* RLIMIT_AS in bytes; 0 leaves it */
+    uint64_t open_files = 0;        /* RLIMIT_NOFILE; 0 leaves it */
 };
 
 /* Runs setup.argv and waits as tu_run does.  Every child starts with only
