@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 /* Alert 296 as the alert module prints it, formatted in advance: printing it
  * there would look it up in the catalogue, which allocates. */
 static const char ALLOC_OUT_OF_MEMORY_LINE[] = "(296) out of memory\n";

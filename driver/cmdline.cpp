@@ -227,8 +227,8 @@ static bool expand_file(const char *path, vector *out, cmdline_callback callback
     bool opened = freopen(path, "r", stdin) != NULL;
     os_file_identity id;
     if (opened) {
-        int unbuffered = setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
-        assert(unbuffered == 0); /* fails only for an invalid mode or size */
+        int failed = setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
+        assert(failed == 0); /* fails only for an invalid mode or size */
         opened = os_stream_id(stdin, &id) && !id.is_dir;
     }
     if (!opened) {

@@ -390,8 +390,8 @@ int kvq_main(int argc, char **argv)
     /* Line buffering, set before the first output as setvbuf must be; the
      * size is what the driver has always asked for (with no buffer of the
      * caller's, the runtime may pick its own). */
-    int unbuffered = setvbuf(stdout, NULL, _IOLBF, 512) | setvbuf(stderr, NULL, _IOLBF, 512);
-    assert(unbuffered == 0); /* fails only for an invalid mode or size */
+    int failed = setvbuf(stdout, NULL, _IOLBF, 512) | setvbuf(stderr, NULL, _IOLBF, 512);
+    assert(failed == 0); /* fails only for an invalid mode or size */
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 
@@ -533,8 +533,8 @@ static bool write_command_file(const char *path, vector *args)
     /* 64 KiB writes a million options in a few hundred calls, not in
      * thousands of 4 KiB ones. */
     static char buffer[64 * 1024];
-    int unbuffered = setvbuf(f, buffer, _IOFBF, sizeof buffer);
-    assert(unbuffered == 0); /* fails only for an invalid mode or size */
+    int failed = setvbuf(f, buffer, _IOFBF, sizeof buffer);
+    assert(failed == 0); /* fails only for an invalid mode or size */
     for (uint32_t i = 1; i < vec_size(args); i++) {
         /* Most options are written as they are: leaving the string cache out
          * for them keeps huge command files cheap. */
