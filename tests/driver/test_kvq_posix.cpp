@@ -160,10 +160,16 @@ TEST_F(KvqProcess, ConcurrentRunsAppendingToOneErrorFileKeepEveryLine)
 
 TEST_F(KvqProcess, InterruptsAtAnyMomentLeaveNoDirectory)
 {
-    strings argv = kvq_argv({"-q", "a.c"}), env = tp_environment(kvq_env({}));
-    double began = tp_now_ms();
-    ASSERT_EQ(tp_wait(tp_start(argv, env)), 0);
-    double lifetime = tp_now_ms() - began;
+    /* Leak checks at exit would only slow a sanitized kvq down. */
+    strings argv = kvq_argv({"-q", "a.c"}), env = tp_environment(kvq_env({"ASAN_OPTIONS=detect_leaks=0"}));
+    std::vector<double> lifetimes;
+    for (int i = 0; i < 3; i++) {
+        double began = tp_now_ms();
+        ASSERT_EQ(tp_wait(tp_start(argv, env)), 0);
+        lifetimes.push_back(tp_now_ms() - began);
+    }
+    std::sort(lifetimes.begin(), lifetimes.end());
+    double lifetime = lifetimes[1];
 
     /* SIGINT at random moments of the whole life of a run, before the
      * directory is made, while it is made, while the back end runs. */
