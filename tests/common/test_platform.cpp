@@ -132,7 +132,6 @@ TEST(OsTemp, DirectoryIsRemovedHoweverTheProcessEnds)
         {"temp:-", "tempinfo", 0, two + "mode=700 attempts=1\n"}, {"temp:-", "exit:1", 1, two},
         {"temp:-", "raise:15", 128 + 15, two}, {"temp:-", "raise:2", 128 + 2, two}, {"temp:-", "raise:1", 128 + 1, two},
         {"ignore:1", "raise:1", 0, "D/kvq_tmp_0.cmd\n"}, /* ignored when the directory was made: stays ignored */
-        {"temp:-", "spawn-term", 128 + 15, two}, /* SIGTERM while waiting ends the child, then the driver */
     };
     for (const auto &c : cases) {
         std::string base = tu_mkdtemp();

@@ -47,9 +47,7 @@ inline std::string lines(const strings &options)
  * slows every instruction down (KVQ_TEST_UNTIMED=1). */
 inline double time_bound(double seconds) { return getenv("KVQ_TEST_UNTIMED") ? 1e9 : seconds; }
 
-/* <dir>/R/V/tor/bin holds kvq and the four back ends, R/V/tor/dat the
- * message files; TEMP, the working directory and the back end's record
- * directory lie beside it.  Removed however the test ends. */
+/* The tree, removed however the test ends. */
 class KvqRun : public testing::Test {
 protected:
     std::string dir = tu_mkdtemp("kvqrun"), bin = dir + "/R/V/tor/bin", dat = dir + "/R/V/tor/dat",

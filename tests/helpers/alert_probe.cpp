@@ -114,12 +114,6 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
          for (size_t size : {1u << 20, 1u << 12, 1u << 4}) while ((sink = malloc(size)) != NULL) {}
          alloc_zeroed(16);
      }},
-    {"spawn-term", [](const words &) { /* the child stops this process while it waits */
-         char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
-         char *args[] = {sh, opt, script, NULL};
-         os_spawn("/bin/sh", args);
-         puts("parent-survived");
-     }},
 };
 
 int main(int argc, char **argv)
