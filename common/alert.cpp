@@ -4,7 +4,7 @@
  *
  * Every alert leaves through alert_emit as one diagnostic line of the trace
  * core (db_diag_line): echoed into the debug trace when asked, written to
- * standard error and flushed at once.
+ * standard error's descriptor with one write.
  *
  * Invariants: the catalogue is loaded by the first numbered alert and never
  * before; the error count only grows, and the error that finds it at the limit
@@ -185,24 +185,45 @@ static bool alert_dropped(const alert_entry *entry)
     return entry->type == ALERT_WARNING && entry->level < ALERT_WARNING_THRESHOLD;
 }
 
-int valert(uint32_t number, va_list ap)
+/* The type alert_issue returns for an alert it dropped. */
+constexpr uint32_t ALERT_DROPPED = UINT32_MAX;
+
+/* Looks the alert up, filters, counts and writes it; returns its type, or
+ * ALERT_DROPPED when nothing was written.  With `stop` the type is fatal
+ * whatever the catalogue says.  Leaves ending the process to the caller. */
+static uint32_t alert_issue(uint32_t number, bool stop, va_list ap)
 {
     /* Kept aside until formatting: loading the catalogue may change errno and
      * may report malformed lines, which set the saved errno of their own. */
     int saved = errno;
     if (!as.initialised) alert_init();
     alert_entry *entry = alert_lookup(number);
-    if (alert_dropped(entry)) {
-        free(entry);
-        return 0;
+    if (stop) entry->type = ALERT_FATAL;
+    uint32_t type = alert_dropped(entry) ? ALERT_DROPPED : entry->type;
+    if (type != ALERT_DROPPED) {
+        alert_clear_line();
+        if (type == ALERT_ERROR) alert_count_error();
+        as.saved_errno = saved;
+        alert_format(entry->number, type, entry->text, ap);
     }
-    alert_clear_line();
-    if (entry->type == ALERT_ERROR) alert_count_error();
-    as.saved_errno = saved;
-    alert_format(entry->number, entry->type, entry->text, ap);
-    if (entry->type == ALERT_FATAL) alert_exit();
     free(entry);
-    return 1;
+    return type;
+}
+
+int valert(uint32_t number, va_list ap)
+{
+    uint32_t type = alert_issue(number, false, ap);
+    if (type == ALERT_FATAL) alert_exit();
+    return type != ALERT_DROPPED;
+}
+
+void alert_fatal(uint32_t number, ...)
+{
+    va_list ap;
+    va_start(ap, number);
+    alert_issue(number, true, ap);
+    va_end(ap);
+    alert_exit();
 }
 
 int alert(uint32_t number, ...)
@@ -298,9 +319,16 @@ void alert_vprint(const char *fmt, va_list ap)
 
 /* ---- the trace core's reports ---------------------------------------------- */
 
+/* Alert 296 as it prints, formatted in advance: raising it would look it up
+ * in the catalogue, which allocates, and the path that reports running out of
+ * memory must not fail the same way.  So neither the catalogue nor the exit
+ * hook is involved: a message file cannot change this line, and the debug
+ * trace and package are not finished. */
+static const char ALERT_OUT_OF_MEMORY_LINE[] = "(296) out of memory\n";
+
 static void alert_out_of_memory(void)
 {
-    alert(ALERT_OUT_OF_MEMORY);
+    os_emergency_exit(ALERT_OUT_OF_MEMORY_LINE, sizeof ALERT_OUT_OF_MEMORY_LINE - 1, 1);
 }
 
 static void alert_assertion(uint32_t level, const char *expr, const char *file, int line)

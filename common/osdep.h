@@ -37,12 +37,16 @@ constexpr const char *OS_PROGRAM_TAG = "kvq";
 /* A new path in the process temporary directory, never returned before in this
  * process; nothing is created at it.  `ext` may be NULL (no extension) or start
  * with '.'; otherwise a '.' is put before it.  Names are "kvq_tmp_<n><ext>".
- *   1. The first call creates the directory: base = TEMP, else TMP, else
- *      TMPDIR ("." when the value found is empty or none is set), then
- *      base/kv<A..Z><unique>, each candidate made with mkdir 0700, which fails
- *      on any existing path; the next letter is tried on failure.
+ *   1. The first call creates the directory: base = TEMP; when TEMP is
+ *      unset, TMP ("." when the value found is empty); when both are unset,
+ *      TMPDIR unless it is empty; else "/tmp" (POSIX; the current directory
+ *      is never taken by default).  Then base/kv<A..Z><unique>, each
+ *      candidate made with mkdir 0700, which fails on any existing path; the
+ *      next letter is tried on failure.
  *   2. The directory is registered for removal at exit (atexit) and on
- *      SIGINT, SIGTERM and SIGHUP (the handler removes it and re-raises).
+ *      SIGINT, SIGTERM, SIGHUP and SIGQUIT (the handler removes it and
+ *      re-raises); the handler is in place, and those signals blocked,
+ *      before the directory exists, so no signal can orphan it.
  * Returns NULL when no directory could be made; the next call tries again. */
 char *os_temp_name(const char *ext);
 
@@ -102,13 +106,18 @@ bool os_exists(const char *path);
 /* stat succeeds and names a directory; false for NULL. */
 bool os_is_dir(const char *path);
 
-/* The identity of the file `path` names (device and inode on POSIX), so
- * that two names of one file compare equal.  False when it cannot be read. */
+/* What identifies an open file, so that two names of one file compare equal
+ * (device and inode on POSIX), and whether it is a directory. */
 struct os_file_identity {
     uint64_t dev;
     uint64_t ino;
+    bool is_dir;
 };
-bool os_file_id(const char *path, os_file_identity *id);
+
+/* The identity of the file `stream` is open on, read from the open file
+ * itself (POSIX: fstat), never from a name that may mean another file by
+ * now.  False when it cannot be read. */
+bool os_stream_id(FILE *stream, os_file_identity *id);
 
 /* Heap copy of the current directory; "" when it cannot be read. */
 char *os_getcwd(void);
@@ -121,16 +130,46 @@ void os_set_argv0(const char *argv0);
 
 /* ---- processes ------------------------------------------------------------------ */
 
+/* Prepares a driver process for running children; called once, first thing
+ * in main, before any output:
+ *   0. Standard input, output and error that are closed are opened on the
+ *      null device, so that no file the driver opens later takes one of their
+ *      descriptors (and is handed to a child as one).  When the null device
+ *      cannot be opened they stay closed.
+ *   1. The child's end is always observable: POSIX gives SIGCHLD its default
+ *      action, since a parent that ignores it (some supervisors and CI
+ *      runners do) makes the system reap children and lose their status.
+ *   2. Output to a reader that has gone fails instead of ending the process:
+ *      POSIX ignores SIGPIPE, so such a write fails with EPIPE.
+ * Children started by os_spawn do not inherit either change. */
+void os_process_init(void);
+
 /* The longest joined command line passed directly to a child (7191). */
 constexpr uint32_t OS_CMDLINE_MAX = 7191;
 uint32_t os_cmdline_max(void);
 
+/* os_spawn's result when the child started but its status could not be
+ * obtained (errno set): not a failure to start. */
+constexpr int OS_SPAWN_WAIT_FAILED = -2;
+
 /* Runs `path` with the NULL-terminated `argv` (passed unchanged), waits for it.
  * Returns its exit code; 128+N when a signal N ended it; -1 with errno set when
- * it could not be started (ENOENT, EACCES, ENOEXEC, ...).  Standard streams are
- * inherited.  While the child runs, SIGINT/SIGTERM/SIGHUP reaching the driver
- * still clean up the temporary directory and end the driver by that signal. */
+ * it could not be started (ENOENT, EACCES, ENOEXEC, ...); OS_SPAWN_WAIT_FAILED.
+ * Standard streams are inherited; the child gets the driver's signal mask,
+ * the default action for the signals os_process_init changed, and keeps
+ * those the driver was started with ignored.  While the child runs, a
+ * SIGTERM, SIGHUP or SIGQUIT that ends the driver is first sent to the
+ * child, which is waited for; then, as for SIGINT (which the terminal sends
+ * to the child itself), the temporary directory is removed and the driver
+ * ends by that signal. */
 int os_spawn(const char *path, char *const argv[]);
+
+/* Ends the process at once when it cannot go on and must not allocate (out
+ * of memory): writes `line` to standard error with one write, removes the
+ * names handed out by os_temp_name and the temporary directory as the
+ * signal handler does, and ends the process with `status` without running
+ * exit handlers or flushing streams.  Allocates nothing. */
+KVQ_NORETURN void os_emergency_exit(const char *line, size_t len, int status);
 
 /* ---- memory ----------------------------------------------------------------------- */
 
@@ -156,10 +195,37 @@ void os_qsort(void *vbase, size_t n, size_t size, int (*cmp)(const void *, const
 
 /* ---- runtime primitives ------------------------------------------------------------ */
 
-int os_dup(int fd);
+/* A duplicate of descriptor `fd` that the process keeps for itself: it lies
+ * above the standard descriptors (>= 3) and children do not inherit it
+ * (POSIX: F_DUPFD_CLOEXEC).  -1 with errno set on failure. */
+int os_dup_private(int fd);
+
+/* dup2: fd2 becomes a duplicate of fd.  fd2, or -1 with errno set. */
 int os_dup2(int fd, int fd2);
+
+/* close: 0, or -1 with errno set. */
+int os_close(int fd);
+
+/* Opens `path` for writing at its end, creating it when missing (POSIX: mode
+ * 0666 less the umask) and, with `truncate`, emptying it first.  Every write
+ * lands at the end of the file as it is at that moment (POSIX: O_APPEND),
+ * so processes that append to one file at the same time lose nothing of
+ * each other's.  The descriptor is private, as os_dup_private's.  -1 with
+ * errno set on failure. */
+int os_open_append(const char *path, bool truncate);
+
 int os_fileno(FILE *stream);
 bool os_isatty(int fd);
+
+/* fopen, except that children do not inherit the file (POSIX: the
+ * descriptor is close-on-exec), for files kept open while children run. */
+FILE *os_fopen_noinherit(const char *path, const char *mode);
+
+/* Points the standard stream `stream` at the null device, opened with
+ * `mode`: reads see end of file, writes vanish.  For standard input after
+ * a reopen on a file failed, which leaves the stream closed and its
+ * descriptor free.  False (errno set) when it cannot be opened. */
+bool os_reopen_null(FILE *stream, const char *mode);
 
 /* Case-insensitive comparisons in the C locale. */
 int os_stricmp(const char *a, const char *b);

@@ -13,8 +13,12 @@
 #ifndef KVQ_OSDEP_DEFS_H
 #define KVQ_OSDEP_DEFS_H
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include <unistd.h>
 
 #ifdef NDEBUG
 #error "kvq is never built with NDEBUG: its runtime assertions are part of its behaviour"
@@ -66,6 +70,28 @@ inline const char *os_last_sep(const char *path)
         if (const char *last = strrchr(path, *sep)) return last;
     }
     return nullptr;
+}
+
+/* ---- raw output ---------------------------------------------------------- */
+
+/* Writes the `len` bytes at `text` to descriptor `fd` with one write, so a
+ * line written to a file opened by os_open_append arrives whole however
+ * many processes append to it; only the rest of a short write (a full disk,
+ * a signal) follows in further writes.  False (errno set) when a write
+ * fails.  Async-signal-safe and allocation-free, so the diagnostic line of
+ * the trace core and the last-resort exit can both use it. */
+inline bool os_write_all(int fd, const char *text, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        text += n;
+        len -= (size_t)n;
+    }
+    return true;
 }
 
 #endif /* KVQ_OSDEP_DEFS_H */

@@ -183,8 +183,11 @@ void db_alert_echo(const char *line)
 void db_diag_line(const char *line, size_t len)
 {
     if (gDebugFlags & DB_FLAG_ALERTS) db_alert_echo(line);
-    fwrite(line, 1, len, stderr);
+    /* One write per line, so the lines of processes that share an error
+     * file interleave whole; what the stream holds goes first.  A line that
+     * cannot be written has nowhere else to go. */
     fflush(stderr);
+    (void)os_write_all(2, line, len);
 }
 
 /* `prefix` (shorter than a line, no conversions) and then the formatted text,

@@ -91,8 +91,9 @@ void db_alert_echo(const char *line);
 /* ---- diagnostic lines (standard error) ------------------------------------ */
 
 /* Writes `line` (`len` bytes ending in its newline, NUL-terminated) to
- * standard error and flushes it, echoing it into the trace first when
- * DB_FLAG_ALERTS is set.  Every diagnostic of the program leaves this way. */
+ * standard error's descriptor with one write, after flushing what the stream
+ * holds, echoing it into the trace first when DB_FLAG_ALERTS is set.  Every
+ * diagnostic of the program leaves this way. */
 void db_diag_line(const char *line, size_t len);
 
 /* One free-form diagnostic line: the format's result cut to 8190 characters,

@@ -83,7 +83,8 @@ static const char *db_join(vector *pieces, char sep)
 static void db_open_out(const char *path, const char *mode)
 {
     gFilePath = str_save(path);
-    FILE *f = fopen(gFilePath, mode);
+    /* Open while the back end runs, which must not inherit it. */
+    FILE *f = os_fopen_noinherit(gFilePath, mode);
     if (!f) {
         alert_once(ALERT_CANT_OPEN_FILE, "debug-out", gFilePath);
         return;

@@ -75,8 +75,9 @@ void db_print_args(vector *args);
 /* Runs `path` with `args` (item 0 the program's name; NULL means none) and
  * waits: under the debugger when forced or when the debug set names the
  * program's base name, else plainly through os_spawn.  `args` is changed in
- * place (debugger items inserted, a terminating NULL appended).  Returns the
- * exit status, or -1 when the program could not be started. */
+ * place (debugger items inserted, a terminating NULL appended).  Returns
+ * os_spawn's result: the exit status, -1 when the program could not be
+ * started, OS_SPAWN_WAIT_FAILED when its status was lost. */
 int db_launch(const char *path, vector *args, bool force);
 
 /* Adds `file` to the package zip, when one is set and the file exists.

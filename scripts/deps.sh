@@ -2,9 +2,10 @@
 # Installs the Debian packages kvq needs to build and test, when missing.
 # As root it installs them; otherwise it prints the apt-get line and stops.
 # Usage: scripts/deps.sh [extra-package ...]
+# lldb is the debugger of "--kvdebug=debug:"; a test runs its script in it.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libminizip-dev zlib1g-dev "$@")
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libminizip-dev zlib1g-dev lldb "$@")
 
 missing=()
 for p in "${packages[@]}"; do

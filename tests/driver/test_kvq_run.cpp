@@ -5,10 +5,7 @@
  * end, which records the argv and command file of every run; every run must
  * leave the temporary directory empty, fatal ends included.
  */
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,87 +17,13 @@
 #include <gtest/gtest.h>
 
 #include "cmdline.h"
+#include "kvq_fixture.h"
+#include "kvdebug.h"
 #include "test_util.h"
 #include "trace.h"
 #include "vector.h"
 
 namespace {
-
-using strings = std::vector<std::string>;
-
-struct run {
-    tu_result r;
-    std::string said;           /* standard output, then standard error */
-    double seconds;             /* wall-clock time of the run */
-    std::vector<strings> argv;  /* per back-end run: its arguments */
-    strings cmd;                /* per back-end run: its command-file bytes */
-};
-
-strings split_lines(const std::string &text)
-{
-    strings out;
-    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
-        out.push_back(text.substr(at, nl - at));
-    return out;
-}
-
-/* The command-file bytes of options that need no quotes: one per line. */
-std::string lines(const strings &options)
-{
-    std::string text;
-    for (const std::string &o : options) text += o + "\n";
-    return text;
-}
-
-/* Bound for a run that must stay linear in its input; lifted when a tool
- * slows every instruction down (KVQ_TEST_UNTIMED=1). */
-double time_bound(double seconds) { return getenv("KVQ_TEST_UNTIMED") ? 1e9 : seconds; }
-
-/* <dir>/R/V/tor/bin holds kvq and the four back ends, R/V/tor/dat the
- * message files; TEMP, the working directory and the back end's record
- * directory lie beside it.  Removed however the test ends. */
-class KvqRun : public testing::Test {
-protected:
-    std::string dir = tu_mkdtemp("kvqrun"), bin = dir + "/R/V/tor/bin", dat = dir + "/R/V/tor/dat",
-                temp = dir + "/temp", work = dir + "/work", rec = dir + "/rec";
-
-    void SetUp() override
-    {
-        for (const std::string &d : {bin, dat, temp, work}) tu_mkdirs(d);
-        for (const char *name : {"kvq", "torc", "torc18", "torcd", "torc18d"})
-            tu_copy(std::string(KVQ_STAGE_BIN) + "/" + name, bin + "/" + name, true);
-    }
-    void TearDown() override { tu_rmtree(dir); }
-
-    void file(const std::string &name, const std::string &text) { tu_write(work + "/" + name, text); }
-
-    run kvq(strings args, strings env = {})
-    {
-        tu_rmtree(rec);
-        tu_mkdirs(rec);
-        args.insert(args.begin(), bin + "/kvq");
-        env.insert(env.begin(), {"TEMP=" + temp, "TMP", "KVQ_TB_RECORD=" + rec, "KVQ_TB_QUIET=1"});
-        auto start = std::chrono::steady_clock::now();
-        run out{tu_run(args, env, work), "", 0, {}, {}};
-        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        out.said = out.r.out + out.r.err;
-        EXPECT_TRUE(tu_list(temp).empty()) << "temporary directory left behind";
-        for (int n = 1; tu_exists(rec + "/run" + std::to_string(n) + ".argv"); n++) {
-            std::string base = rec + "/run" + std::to_string(n);
-            out.argv.push_back(split_lines(tu_read(base + ".argv")));
-            out.cmd.push_back(tu_read(base + ".cmd"));
-        }
-        return out;
-    }
-
-    /* The echo line of back-end run n as the driver prints it. */
-    static std::string echo(const run &r, size_t n, const strings &options)
-    {
-        std::string joined;
-        for (const std::string &o : options) joined += (joined.empty() ? "" : " ") + o;
-        return r.argv.at(n).at(0) + " " + r.argv[n].at(1) + " [ " + joined + " ]\n";
-    }
-};
 
 using HostileInputs = KvqRun;
 using Intake = KvqRun;
@@ -149,6 +72,7 @@ TEST_F(KvqRun, ChoosesBackEndAndForwardsOptions)
         {{"-E", "-E+"}, "torc", {"-E", "-E"}},
         {{"a.c", "--adx", "--ext=aDx"}, "torc", {"a.c", "--ccmode=adx"}},
         {{"--ext=WEL", "b.c"}, "torc", {"b.c", "--ccmode=wel"}},
+        {{"--kvqcc", "a.c"}, "torc", {"--kvqcc", "a.c"}}, /* names the application, and goes on */
     };
     for (const auto &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -257,7 +181,7 @@ TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
 
     /* args, environment, what kvq says */
     struct row { strings args, env; std::string said; };
-    std::vector<row> rows = {
+    const row rows[] = {
         {{"--adx", "--ext=wel"}, {}, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n"},
         {{"@self.txt"}, {}, "(2083) command file \"self.txt\" includes itself\n"},
         {{"@soft.txt"}, {}, "(2083) command file \"hard.txt\" includes itself\n"},
@@ -268,10 +192,6 @@ TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
         {{"-q"}, {"TEMP=" + dir + "/plain-file"}, "(2082) can't create temporary file\n"},
         {{"-q"}, {"TEMP=/proc"}, "(2082) can't create temporary file\n"},
     };
-    if (geteuid() != 0) { /* root may write anywhere */
-        mkdir((dir + "/readonly").c_str(), 0555);
-        rows.push_back({{"-q"}, {"TEMP=" + dir + "/readonly"}, "(2082) can't create temporary file\n"});
-    }
     for (const auto &c : rows) {
         run r = kvq(c.args, c.env);
         EXPECT_EQ(r.r.status, 1) << testing::PrintToString(c.args);
@@ -304,20 +224,9 @@ TEST_F(HostileInputs, AtFilesAreExpandedInPlaceOrPassedOn)
     const std::string huge_read = lines({"-DBEFORE", std::string(2047, 'x'), "-DAFTER"});
 
     /* Files that cannot be read are passed on exactly as typed. */
-    strings unread = {"@adir", "@sock", "@dangling", "@missing", "@"};
+    strings unread = {"@adir", "@dangling", "@missing", "@"};
     mkdir((work + "/adir").c_str(), 0755);
     symlink("nowhere", (work + "/dangling").c_str());
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0); /* exists, but no one, root included, can open it */
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    (work + "/sock").copy(addr.sun_path, sizeof addr.sun_path - 1);
-    EXPECT_EQ(bind(fd, (sockaddr *)&addr, sizeof addr), 0);
-    close(fd);
-    if (geteuid() != 0) {
-        file("locked", "-DSECRET\n");
-        chmod((work + "/locked").c_str(), 0);
-        unread.push_back("@locked");
-    }
 
     strings args = {"-q", "@n1.txt", "@bytes.txt", "@huge.txt"};
     args.insert(args.end(), unread.begin(), unread.end());
@@ -357,15 +266,33 @@ TEST_F(HostileInputs, HostileMessageFiles)
     }
 }
 
-TEST_F(HostileInputs, SignalsAndAMissingTemporaryBase)
+TEST_F(HostileInputs, MessageFilesCannotLetARunGoOnThatCannot)
 {
-    /* The back end signals kvq while kvq waits for it: SIGTERM to kvq alone,
-     * SIGINT to both (as Ctrl-C does).  kvq removes its directory (checked
-     * after every run) and ends by that signal. */
-    EXPECT_EQ(kvq({"-q"}, {"KVQ_TB_KILL_PARENT=15"}).r.status, 128 + SIGTERM);
-    EXPECT_EQ(kvq({"-q"}, {"KVQ_TB_KILL_PARENT=2", "KVQ_TB_SIGNAL=2"}).r.status, 128 + SIGINT);
-    /* A missing TEMP is created with its parents; the private directory in
-     * it goes at exit, the created parents stay. */
+    /* A message file in the current directory changes the types of alerts
+     * after which the run cannot go on, and their texts. */
+    file("self.txt", "@self.txt\n");
+    tu_write(dir + "/plain-file", "");
+    /* message file, args, what kvq says */
+    const struct { std::string text; strings args; std::string said; } rows[] = {
+        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, "(1443) unknown extension NOPE\n"},
+        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, "(1443) x NOPE\n"},
+        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, "(1443) hidden NOPE\n"},
+        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, "(1444) changed ADX to WEL\n"},
+        {"2083 E again: %s\n", {"@self.txt"}, "(2083) again: self.txt\n"},
+        {"2082 0 no temporary file\n", {"-q"}, "(2082) no temporary file\n"}, /* TEMP is a file */
+    };
+    for (const auto &c : rows) {
+        file("20990101000000_en.msgs", c.text);
+        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? dir + "/plain-file" : temp)});
+        EXPECT_EQ(r.r.status, 1) << c.text;
+        EXPECT_EQ(r.said, c.said);
+        EXPECT_TRUE(r.argv.empty()) << c.text;
+    }
+}
+
+TEST_F(HostileInputs, MissingTemporaryBaseIsCreated)
+{
+    /* The private directory in it goes at exit, the created parents stay. */
     std::string missing = dir + "/m/temp";
     EXPECT_EQ(kvq({"-q"}, {"TEMP=" + missing}).r.status, 0);
     EXPECT_TRUE(tu_exists(missing) && tu_list(missing).empty());

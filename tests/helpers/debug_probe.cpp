@@ -4,7 +4,8 @@
  * "(none)"), "app:<name>", "finish", "show:<file>" (prints it or "(no <file>)"),
  * and at <file>:9 ("probe.c" until "at:<file>"): "assert:<expression>",
  * "trace:<format>" (arguments 1, 2), "enter:<name>" (with "n = 3"),
- * "exit:<name>"; then prints "flags=<flag word> level=<assert level>".  As
+ * "exit:<name>"; "indebugger" prints "in debugger: <gInDebugger>"; then
+ * prints "flags=<flag word> level=<assert level>".  As
  * "<any> -s <script> ..." it plays the debugger: prints its arguments one a
  * line, then the script, and exits 5.
  */
@@ -44,6 +45,7 @@ int main(int argc, char **argv)
         else if (strncmp(step, "exit:", 5) == 0) db_exit(at, 9, arg, NULL);
         else if (strncmp(step, "show:", 5) == 0) show(arg);
         else if (strcmp(step, "finish") == 0) db_finish();
+        else if (strcmp(step, "indebugger") == 0) printf("in debugger: %d\n", gInDebugger);
         else if (strncmp(step, "make:", 5) == 0) {
             const char *option = db_make_option((db_caller)atoi(arg), strchr(arg, ':') + 1);
             printf("%s\n", option ? option : "(none)");

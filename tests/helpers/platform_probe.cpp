@@ -1,5 +1,6 @@
 /* platform_probe - the child process of the platform tests, for what lasts a whole process (the
- * temporary directory, its removal at exit and on signals).  It links the platform layer alone.
+ * temporary directory, its removal at exit, on signals and when memory runs out).  It links the
+ * platform layer alone.
  * Each argument is an action "verb:word" (see ACTIONS).  With PROBE_OCCUPY=N and
  * PROBE_LINK=TARGET the first N temporary-directory candidates are taken by a symbolic link to
  * TARGET just before their mkdir. */
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "osdep.h"
+#include "trace.h"
 
 static int temp_attempts;
 
@@ -37,6 +39,14 @@ static void make_temp(const char *ext)
     free(path);
 }
 
+/* What the diagnostics' hook does, without them: one line, the temporary
+ * directory removed, nothing allocated. */
+static void probe_out_of_memory(void)
+{
+    static const char line[] = "probe: out of memory\n";
+    os_emergency_exit(line, sizeof line - 1, 1);
+}
+
 /* verb         what it does with the word after the ':' */
 static const struct { const char *verb; void (*run)(const char *arg); } ACTIONS[] = {
     {"temp",       make_temp},
@@ -48,11 +58,11 @@ static const struct { const char *verb; void (*run)(const char *arg); } ACTIONS[
     {"exit",       [](const char *arg) { exit(atoi(arg)); }},
     {"raise",      [](const char *arg) { raise(atoi(arg)); }},
     {"ignore",     [](const char *arg) { signal(atoi(arg), SIG_IGN); }},
-    {"spawn-term", [](const char *) { /* the child stops this process while it waits */
-         char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
-         char *args[] = {sh, opt, script, NULL};
-         os_spawn("/bin/sh", args);
-         puts("parent-survived");
+    {"hog",        [](const char *) { /* takes every byte malloc gives, then needs a name */
+         db_set_out_of_memory_hook(probe_out_of_memory);
+         static void *volatile sink;
+         for (size_t size : {1u << 20, 1u << 12, 1u << 4}) while ((sink = malloc(size)) != NULL) {}
+         make_temp(".hog");
      }},
 };
 

@@ -2,14 +2,20 @@
  * test_backend.cpp - the stand-in back end (torc, torc18, ...) of the tests and
  * scripts/main-job.sh; not part of the product.  It decodes its "@" command
  * files and prints "<name>: <n> option(s) from <file>", then "  <option>" lines.
- * Steered by the environment, in this order: KVQ_TB_QUIET=1 prints nothing;
- * KVQ_TB_RECORD=dir writes dir/runN.argv (one argument a line) and dir/runN.cmd
- * (the command files' bytes), N the first free number from 1; KVQ_TB_MESSAGE=txt
- * writes "txt\n" to the "-E+<file>" of the options, else to standard error;
- * KVQ_TB_KILL_PARENT=n sends signal n to the driver; KVQ_TB_SIGNAL=n ends it by
- * signal n; KVQ_TB_EXIT=n is the exit status (default 0).
+ * Steered by the environment, in this order: KVQ_TB_STATE=file writes what it
+ * inherited to file: "fds:" and the open descriptors, "ignored:" and the
+ * ignored signals, "blocked:" and the blocked ones, each list a line of
+ * " <n>" items; KVQ_TB_QUIET=1 prints nothing; KVQ_TB_KILL_PARENT=n sends
+ * signal n to the driver; KVQ_TB_SLEEP_MS=n sleeps n ms; KVQ_TB_RECORD=dir
+ * writes dir/runN.argv (one argument a line) and dir/runN.cmd (the command
+ * files' bytes), N the first free number from 1; KVQ_TB_MESSAGE=txt writes
+ * "txt\n" to the "-E+<file>" of the options, else to standard error;
+ * KVQ_TB_SIGNAL=n ends it by signal n; KVQ_TB_EXIT=n is the exit status
+ * (default 0).
  */
+#include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,8 +58,25 @@ static void record(const std::string &dir, int argc, char **argv, const std::str
     std::ofstream(base + ".cmd", std::ios::binary) << cmd;
 }
 
+/* Descriptors are looked at with fcntl, which opens none of its own. */
+static void write_state(const char *path)
+{
+    std::string fds = "fds:", ignored = "ignored:", blocked = "blocked:";
+    for (int fd = 0; fd < 1024; fd++)
+        if (fcntl(fd, F_GETFD) != -1) fds += " " + std::to_string(fd);
+    sigset_t mask;
+    sigprocmask(SIG_BLOCK, nullptr, &mask);
+    for (int sig = 1; sig < 32; sig++) {
+        struct sigaction sa;
+        if (sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler == SIG_IGN) ignored += " " + std::to_string(sig);
+        if (sigismember(&mask, sig) == 1) blocked += " " + std::to_string(sig);
+    }
+    std::ofstream(path) << fds << "\n" << ignored << "\n" << blocked << "\n";
+}
+
 int main(int argc, char **argv)
 {
+    if (const char *path = getenv("KVQ_TB_STATE")) write_state(path);
     const char *name = strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0];
     bool quiet = getenv("KVQ_TB_QUIET") != nullptr;
     std::string all_cmd, error_file;
@@ -70,13 +93,17 @@ int main(int argc, char **argv)
         }
     }
     fflush(stdout);
+    if (const char *sig = getenv("KVQ_TB_KILL_PARENT")) kill(getppid(), atoi(sig));
+    if (const char *ms = getenv("KVQ_TB_SLEEP_MS")) {
+        timespec pause = {atoi(ms) / 1000, atoi(ms) % 1000 * 1000000L};
+        while (nanosleep(&pause, &pause) != 0) {}
+    }
     if (const char *dir = getenv("KVQ_TB_RECORD")) record(dir, argc, argv, all_cmd);
     if (const char *msg = getenv("KVQ_TB_MESSAGE")) {
         FILE *f = error_file.empty() ? nullptr : fopen(error_file.c_str(), "a");
         fprintf(f ? f : stderr, "%s\n", msg);
         if (f) fclose(f);
     }
-    if (const char *sig = getenv("KVQ_TB_KILL_PARENT")) kill(getppid(), atoi(sig));
     if (const char *sig = getenv("KVQ_TB_SIGNAL")) {
         /* The default action, even where a sanitizer has taken the signal over. */
         signal(atoi(sig), SIG_DFL);
