@@ -149,6 +149,9 @@ TEST_F(KvqRun, ChoosesBackEndAndForwardsOptions)
         {{"-E", "-E+"}, "torc", {"-E", "-E"}},
         {{"a.c", "--adx", "--ext=aDx"}, "torc", {"a.c", "--ccmode=adx"}},
         {{"--ext=WEL", "b.c"}, "torc", {"b.c", "--ccmode=wel"}},
+        /* Longer than a literal that must match whole, or shorter than a prefix. */
+        {{"-vv", "--VERX", "-qq", "--adxx", "--chip", "--memorysummaryx"}, "torc",
+         {"-vv", "--VERX", "-qq", "--adxx", "--chip", "--memorysummaryx"}},
     };
     for (const auto &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -176,6 +179,19 @@ TEST_F(KvqRun, CommandFileBytes)
     EXPECT_EQ(r.r.out, echo(r, 0, odd));
     const std::string &at = r.argv[0][1]; /* in the private temporary directory */
     EXPECT_TRUE(at.rfind("@" + temp + "/kv", 0) == 0 && at.find("/kvq_tmp_0.cmd") == at.size() - 14) << at;
+
+    /* Options beyond what the writer gathers at once (64 KiB), quoted ones
+     * across its seams, and one longer than all of it. */
+    strings big = {std::string(70000, 'L')};
+    std::string want = big[0] + "\n";
+    for (int i = 0; i < 80; i++) {
+        std::string o = std::to_string(i) + std::string(1500 + i, 'o') + (i % 9 ? "" : " \"s\"");
+        big.push_back(o);
+        want += i % 9 ? o + "\n" : "\"" + o.substr(0, o.size() - 4) + " \\\"s\\\"\"\n";
+    }
+    r = kvq(big);
+    ASSERT_EQ(r.cmd.size(), 1u);
+    EXPECT_EQ(r.cmd[0], want);
 }
 
 TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
