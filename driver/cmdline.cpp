@@ -333,15 +333,27 @@ static bool split_text(char *text, size_t len, bool raw, vector *out)
     }
 }
 
-/* The least a whole read of standard input asks for; it doubles from there. */
-constexpr size_t TEXT_FIRST_READ = 4096;
-
-/* The rest of `stream`, read whole into a heap buffer (the caller's) with
- * SPLIT_PAD NUL bytes after it; *len receives its length.  A read error ends
- * it like the end of the file. */
-static char *read_rest(FILE *stream, size_t *len)
+/* The bytes left to read in `stream` when it is a file whose size is known
+ * (it can seek), else 0.  The stream's position is unchanged; should it fail
+ * to return there, the rest of the file reads as empty, as after a read
+ * error. */
+static size_t bytes_left(FILE *stream)
 {
-    size_t cap = TEXT_FIRST_READ, used = 0;
+    long here = ftell(stream);
+    if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return 0;
+    long end = ftell(stream);
+    if (fseek(stream, here, SEEK_SET) != 0) return 0;
+    return end > here ? (size_t)(end - here) : 0;
+}
+
+/* The rest of `stream`, `expect` bytes or more, read whole into a heap
+ * buffer (the caller's) with SPLIT_PAD NUL bytes after it; *len receives its
+ * length.  A file that has grown is read to its new end; a read error ends
+ * the text like the end of the file. */
+static char *read_rest(FILE *stream, size_t expect, size_t *len)
+{
+    if (expect > SIZE_MAX - SPLIT_PAD - 1) alloc_out_of_memory();
+    size_t cap = expect + 1, used = 0;
     char *text = (char *)alloc_grow(NULL, 0, cap + SPLIT_PAD);
     for (;;) {
         used += fread(text + used, 1, cap - used, stream);
@@ -382,16 +394,18 @@ static void keep_text(char *text)
 
 /* Splits standard input into words appended to `out`, up to its end or after
  * one line; prompts as getargs tells.  *escaped tells whether a word holds a
- * backslash.  Read whole, the text is split in place and returned (the words
- * lie in it; the caller keeps or frees it).  Read a line at a time (one line,
- * or prompting), each line's words are cached strings, and the result is
- * NULL. */
+ * backslash.  A file of known size is read whole: the text is split in place
+ * and returned (the words lie in it; the caller keeps or frees it).  Anything
+ * else (one line, a terminal, a pipe, a device) is read a line at a time; each
+ * line's words are cached strings, and the result is NULL.  So a stream that
+ * never ends costs no more memory than its words. */
 static char *read_words(bool one_line, const char *name, vector *out, bool *escaped)
 {
     bool prompt = !one_line && name && os_isatty(os_fileno(stdin));
-    if (!prompt && !one_line) {
+    size_t size = prompt || one_line ? 0 : bytes_left(stdin);
+    if (size > 0) {
         size_t len;
-        char *text = read_rest(stdin, &len);
+        char *text = read_rest(stdin, size, &len);
         *escaped = split_text(text, len, true, out);
         return text;
     }
