@@ -346,24 +346,55 @@ static size_t bytes_left(FILE *stream)
     return end > here ? (size_t)(end - here) : 0;
 }
 
-/* The rest of `stream`, `expect` bytes or more, read whole into a heap
- * buffer (the caller's) with SPLIT_PAD NUL bytes after it; *len receives its
- * length.  A file that has grown is read to its new end; a read error ends
- * the text like the end of the file. */
-static char *read_rest(FILE *stream, size_t expect, size_t *len)
+/* A command file's text read whole: its bytes, with SPLIT_PAD NUL bytes
+ * after them, in a heap block or, when `large` is not 0, in a block of that
+ * many bytes from alloc_large. */
+struct file_text {
+    char *bytes;
+    size_t len;
+    size_t large;
+};
+
+/* A text of a large page or more is read into large pages: reading it into
+ * small ones faults them in one at a time, and on some machines those faults
+ * cost more than splitting the text. */
+static char *text_block(size_t need, file_text *text)
 {
-    if (expect > SIZE_MAX - SPLIT_PAD - 1) alloc_out_of_memory();
-    size_t cap = expect + 1, used = 0;
-    char *text = (char *)alloc_grow(NULL, 0, cap + SPLIT_PAD);
+    if (need < OS_LARGE_PAGE) return (char *)alloc_grow(NULL, 0, need);
+    text->large = (need + OS_LARGE_PAGE - 1) / OS_LARGE_PAGE * OS_LARGE_PAGE;
+    return (char *)alloc_large(text->large);
+}
+
+static void text_free(file_text *text)
+{
+    if (text->large) os_free_large(text->bytes, text->large);
+    else free(text->bytes);
+}
+
+/* The rest of `stream`, `expect` bytes or more, read whole into a block of
+ * the caller's.  A file that has grown is read to its new end; a read error
+ * ends the text like the end of the file. */
+static file_text read_rest(FILE *stream, size_t expect)
+{
+    if (expect > SIZE_MAX / 2 - OS_LARGE_PAGE) alloc_out_of_memory();
+    file_text text = {NULL, 0, 0};
+    text.bytes = text_block(expect + 1 + SPLIT_PAD, &text);
+    size_t cap = (text.large ? text.large : expect + 1 + SPLIT_PAD) - SPLIT_PAD;
     for (;;) {
-        used += fread(text + used, 1, cap - used, stream);
-        if (used < cap) break;
+        text.len += fread(text.bytes + text.len, 1, cap - text.len, stream);
+        if (text.len < cap) break;
         if (cap > (SIZE_MAX - SPLIT_PAD) / 2) alloc_out_of_memory();
-        text = (char *)alloc_grow(text, cap + SPLIT_PAD, 2 * cap + SPLIT_PAD);
+        char *grown = (char *)alloc_grow(text.large ? NULL : text.bytes, text.large ? 0 : cap + SPLIT_PAD,
+                                         2 * cap + SPLIT_PAD);
+        if (text.large) {
+            memcpy(grown, text.bytes, text.len);
+            text_free(&text);
+            text.large = 0;
+        }
+        text.bytes = grown;
         cap *= 2;
     }
-    memset(text + used, 0, SPLIT_PAD);
-    *len = used;
+    memset(text.bytes + text.len, 0, SPLIT_PAD);
     return text;
 }
 
@@ -397,16 +428,15 @@ static void keep_text(char *text)
  * backslash.  A file of known size is read whole: the text is split in place
  * and returned (the words lie in it; the caller keeps or frees it).  Anything
  * else (one line, a terminal, a pipe, a device) is read a line at a time; each
- * line's words are cached strings, and the result is NULL.  So a stream that
- * never ends costs no more memory than its words. */
-static char *read_words(bool one_line, const char *name, vector *out, bool *escaped)
+ * line's words are cached strings, and the result has no bytes.  So a stream
+ * that never ends costs no more memory than its words. */
+static file_text read_words(bool one_line, const char *name, vector *out, bool *escaped)
 {
     bool prompt = !one_line && name && os_isatty(os_fileno(stdin));
     size_t size = prompt || one_line ? 0 : bytes_left(stdin);
     if (size > 0) {
-        size_t len;
-        char *text = read_rest(stdin, size, &len);
-        *escaped = split_text(text, len, true, out);
+        file_text text = read_rest(stdin, size);
+        *escaped = split_text(text.bytes, text.len, true, out);
         return text;
     }
     *escaped = false;
@@ -430,14 +460,15 @@ static char *read_words(bool one_line, const char *name, vector *out, bool *esca
         if (one_line) break;
     }
     free(line);
-    return NULL;
+    return {NULL, 0, 0};
 }
 
 /* Splits standard input into words for an expansion: to the end of
  * words_out, where they stay valid to the end of the run. */
 static void split_input(bool one_line, const char *name)
 {
-    if (char *text = read_words(one_line, name, words_out, &words_escaped)) keep_text(text);
+    file_text text = read_words(one_line, name, words_out, &words_escaped);
+    if (text.bytes) keep_text(text.bytes);
 }
 
 char **getargs(bool one_line, const char *name, int *count)
@@ -446,9 +477,9 @@ char **getargs(bool one_line, const char *name, int *count)
     words_append((char *)name);
     vector *split = VEC_NEW();
     bool escaped;
-    char *text = read_words(one_line, name, split, &escaped);
+    file_text text = read_words(one_line, name, split, &escaped);
     for (uint32_t i = 0; i < vec_size(split); i++) words_append(alloc_strdup((const char *)split->data[i]));
-    free(text);
+    if (text.bytes) text_free(&text);
     vec_free(split);
     words[words_count] = NULL;
     if (count) *count = (int)words_count;

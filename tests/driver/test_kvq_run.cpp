@@ -443,6 +443,12 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
     for (int i = 0; i < 5000; i++) many += "w" + std::to_string(i) + (i % 7 ? " " : "\n");
     strings got = words_of(work, many, false);
     EXPECT_TRUE(got.size() == 5000u && got.back() == "w4999") << got.size();
+
+    /* A file larger than a large page (2 MiB), read whole into one. */
+    std::string big;
+    for (int i = 0; i < 1100; i++) big += x(2000) + std::to_string(i) + "\n";
+    got = words_of(work, big, false);
+    EXPECT_TRUE(got.size() == 1100u && got.back() == x(2000) + "1099") << got.size();
 }
 
 TEST_F(Intake, CmdlineExpandExpandsFilesAndUnescapesArguments)
