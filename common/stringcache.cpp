@@ -59,9 +59,9 @@ constexpr size_t TEXT_CHUNK = 64 * 1024;
  * abandon the rest of a chunk that could hold many ordinary texts. */
 constexpr size_t TEXT_OWN_BLOCK = TEXT_CHUNK / 16;
 
-/* str_read_line reads pieces of at most READ_PIECE - 1 bytes; a piece of that
- * length may be the front of a longer line. */
-constexpr size_t READ_PIECE = 1024;
+/* The buffer of one read piece: a piece of STR_LINE_PIECE bytes may be the
+ * front of a longer line. */
+constexpr size_t READ_PIECE = STR_LINE_PIECE + 1;
 
 /* Eight bytes a slot: the index of a huge "@" file's strings is its largest
  * block, and it is touched at random. */
@@ -474,7 +474,8 @@ static bool ends_line(const char *piece, size_t len)
 /* A short first piece is the whole line.  A full one is the front of a line
  * that may go on: the following pieces are gathered in the scratch buffer
  * until one ends in LF or CR or the file ends, so a long line costs time
- * linear in its length.  Every piece is cached as it is read. */
+ * linear in its length.  Every piece is cached as it is read; after a NUL,
+ * the pieces add nothing to the line. */
 const char *str_read_line(FILE *stream)
 {
     char piece[READ_PIECE];
@@ -486,11 +487,14 @@ const char *str_read_line(FILE *stream)
         return first;
 
     size_t used = strlen(first);
+    bool cut = used < got;
     memcpy(scratch_reserve((uint64_t)used + 1, 0), first, used);
     while ((got = os_read_text_piece(piece, sizeof piece, stream)) != 0) {
         size_t len = strlen(str_save(piece));
-        memcpy(scratch_reserve((uint64_t)used + len + 1, used) + used, piece, len);
-        used += len;
+        if (!cut)
+            memcpy(scratch_reserve((uint64_t)used + len + 1, used) + used, piece, len);
+        used += cut ? 0 : len;
+        cut = cut || len < got;
         if (ends_line(piece, got))
             break;
     }
@@ -501,6 +505,7 @@ const char *str_read_line(FILE *stream)
 bool str_read_line_into(FILE *stream, char **buf, size_t *cap, size_t *len)
 {
     size_t used = 0;
+    bool cut = false;
     for (bool first = true;; first = false) {
         if (*cap - used < READ_PIECE) {
             size_t grown = *cap ? 2 * *cap : READ_PIECE;
@@ -515,7 +520,11 @@ bool str_read_line_into(FILE *stream, char **buf, size_t *cap, size_t *len)
                 return false;
             break;
         }
-        used += strlen(piece);
+        /* After a NUL the pieces are still read, to find the line's end, but
+         * each lands where the text ends and adds nothing to it. */
+        size_t text = strlen(piece);
+        used += cut ? 0 : text;
+        cut = cut || text < got;
         /* Only the first piece ends the line by being short, as in
          * str_read_line: a later short piece still asks the stream once more. */
         if (ends_line(piece, got) || (first && got < READ_PIECE - 1))

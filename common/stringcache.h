@@ -70,9 +70,16 @@ const char *str_quote(const char *s, char quote);
  * non-empty runs of bytes not in `delims`, in order. */
 vector *str_split(const char *s, const char *delims);
 
+/* Lines are read in text mode in pieces of at most STR_LINE_PIECE bytes: a
+ * piece that ends in LF or CR ends the line.  So a CR ends its line when it
+ * is byte STR_LINE_PIECE - 1 (counting from 0) of a line or of a later piece
+ * of it, and no LF follows.  A NUL ends the text of its line, whatever the
+ * line's length: the bytes after it, up to the line's end, are not part of
+ * the result. */
+constexpr size_t STR_LINE_PIECE = 1023;
+
 /* The next whole line of `stream` (any length) with its line end, cached;
- * NULL at end of file when nothing was read.  Read in text mode in pieces of
- * at most 1023 bytes: a piece that ends in LF or CR ends the line. */
+ * NULL at end of file when nothing was read. */
 const char *str_read_line(FILE *stream);
 
 /* The same line as str_read_line gives, without caching anything: the text

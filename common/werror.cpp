@@ -41,11 +41,20 @@ static constexpr werr_keyword werr_keywords[] = {
     {"Wno-error", 9, false},
 };
 
+/* c with an ASCII upper-case letter lowered, as the C locale does. */
+static char werr_lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
+
 /* The keyword that `body` (an option without its leading '-') starts with,
  * followed by the end or '='; NULL when there is none. */
 static const werr_keyword *werr_match(const char *body)
 {
     for (const werr_keyword &k : werr_keywords) {
+        /* The first letter alone settles nearly every option the driver
+         * scans, without a call. */
+        if (werr_lower(body[0]) != werr_lower(k.name[0])) continue;
         if (os_strnicmp(body, k.name, k.length) != 0) continue;
         char next = body[k.length];
         if (next == '\0' || next == '=') return &k;

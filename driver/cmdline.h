@@ -7,6 +7,8 @@
  * "--kvdebug" is handed to db_parse_options before it is stored.  An "@"
  * argument that names no readable file is kept as it is.  A file that is
  * already being expanded, or nesting deeper than CMDLINE_MAX_DEPTH, is fatal.
+ * A command file's lines are those str_read_line reads; a NUL ends the text
+ * of its line.
  */
 #ifndef KVQ_DRIVER_CMDLINE_H
 #define KVQ_DRIVER_CMDLINE_H
@@ -21,8 +23,10 @@ constexpr uint32_t CMDLINE_MAX_DEPTH = 64;
 /* Longest word of a command file (the word buffer holds one more byte). */
 constexpr uint32_t GETARGS_WORD_MAX = 2047;
 
-/* A new vector of cached strings: argv[1..] processed as above.  Writes the
- * APP/ARGS trace lines when any debug flag is set. */
+/* A new vector of strings: argv[1..] processed as above.  The strings live
+ * to the end of the run and are never written to; equal texts need not be
+ * the same pointer.  Writes the APP/ARGS trace lines when any debug flag is
+ * set. */
 vector *cmdline_args(int argc, char **argv);
 
 /* The worker; `callback` (may be NULL) sees each argument before it is

@@ -131,31 +131,14 @@ struct kvq_option_row {
     opt_effect effect;
     uint32_t flags;
     uint32_t len;     /* strlen(literal); 0 without one */
-    char key[2];      /* literal[opt_key_at(len)] in lower and upper case
-                         (as it is, twice, for the case-sensitive tests) */
 };
 
-/* The byte of an argument that decides which rows are worth comparing: the
- * third, past the "--" that most literals and most arguments share, or the
- * last of a shorter literal.  Any argument a row can match is at least as
- * long as its literal, so it has the row's key byte. */
-static constexpr uint32_t opt_key_at(uint32_t len) { return len < 3 ? len - 1 : 2; }
-
-static constexpr char opt_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
-static constexpr char opt_upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
-
-/* A table row with its length and key filled in. */
+/* A table row with its length filled in. */
 static constexpr kvq_option_row opt_row(opt_test test, const char *literal, opt_effect effect, uint32_t flags)
 {
     uint32_t len = 0;
     while (literal && literal[len]) len++;
-    kvq_option_row row = {test, literal, effect, flags, len, {0, 0}};
-    if (len == 0) return row;
-    char c = literal[opt_key_at(len)];
-    bool nocase = test == OPT_PREFIX_NOCASE || test == OPT_EQUAL_NOCASE;
-    row.key[0] = nocase ? opt_lower(c) : c;
-    row.key[1] = nocase ? opt_upper(c) : c;
-    return row;
+    return {test, literal, effect, flags, len};
 }
 
 static void forward(const char *arg, kvq_scan *scan) { keep(scan, arg); }
@@ -275,64 +258,89 @@ static constexpr kvq_option_row kvq_options[] = {
 constexpr uint32_t OPT_ROWS = sizeof kvq_options / sizeof kvq_options[0];
 static_assert(OPT_ROWS <= 32, "a row set is one bit per row");
 
-/* The rows an argument may match, as bit sets of row indexes: the rows whose
- * key is byte b at key position k, and the rows without a literal, which are
- * always tried.  One look-up per key position replaces a test per row. */
+/* The first bytes of an argument decide which rows are worth testing: as bit
+ * sets of row indexes, fits[k][c] holds the rows that an argument whose byte
+ * k is c may still match, given that its earlier bytes fit.  A row fits every
+ * byte past its literal's end, except that a row that wants the whole
+ * literal fits only the terminating NUL right after it; a row without a
+ * literal fits everything.  An ordinary "-Dname" or "file.c" argument meets
+ * no row with a literal this way, so it is compared with none. */
+constexpr uint32_t OPT_KEY_BYTES = 3;
+
 struct opt_row_sets {
-    uint32_t by_key[3][256];
-    uint32_t always;
+    uint32_t fits[OPT_KEY_BYTES][256];
 };
+
+static constexpr char opt_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+static constexpr char opt_upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
 
 static constexpr opt_row_sets opt_make_row_sets(void)
 {
     opt_row_sets sets = {};
     for (uint32_t i = 0; i < OPT_ROWS; i++) {
         const kvq_option_row &row = kvq_options[i];
-        if (row.len == 0) {
-            sets.always |= 1u << i;
-            continue;
+        bool nocase = row.test == OPT_PREFIX_NOCASE || row.test == OPT_EQUAL_NOCASE;
+        bool whole = row.test == OPT_EQUAL || row.test == OPT_EQUAL_NOCASE;
+        for (uint32_t k = 0; k < OPT_KEY_BYTES; k++) {
+            uint32_t *fits = sets.fits[k];
+            if (k < row.len) {
+                char c = row.literal[k];
+                fits[(unsigned char)(nocase ? opt_lower(c) : c)] |= 1u << i;
+                fits[(unsigned char)(nocase ? opt_upper(c) : c)] |= 1u << i;
+            } else if (k == row.len && whole) {
+                fits[0] |= 1u << i;
+            } else {
+                for (uint32_t c = 0; c < 256; c++) fits[c] |= 1u << i;
+            }
         }
-        uint32_t *at = sets.by_key[opt_key_at(row.len)];
-        at[(unsigned char)row.key[0]] |= 1u << i;
-        at[(unsigned char)row.key[1]] |= 1u << i;
     }
     return sets;
 }
 
 static constexpr opt_row_sets OPT_ROW_SETS = opt_make_row_sets();
 
-/* The rows worth testing against `arg` of length `len`: those whose key the
- * argument has in the key's position. */
-static uint32_t opt_candidates(const char *arg, size_t len)
+/* The rows that test for a pending "--memorysummary".  While none is pending
+ * when an argument's scan starts, none of them can match it: only
+ * memory_summary makes one pending, and its row ends the scan. */
+static constexpr uint32_t opt_pending_rows(void)
 {
-    const unsigned char *u = (const unsigned char *)arg;
-    uint32_t rows = OPT_ROW_SETS.always | OPT_ROW_SETS.by_key[0][u[0]];
-    if (len > 1) rows |= OPT_ROW_SETS.by_key[1][u[1]];
-    if (len > 2) rows |= OPT_ROW_SETS.by_key[2][u[2]];
+    uint32_t rows = 0;
+    for (uint32_t i = 0; i < OPT_ROWS; i++) rows |= (uint32_t)(kvq_options[i].test == OPT_PENDING) << i;
     return rows;
 }
 
-/* Whether `arg` (of length `len`, its key already matched) passes row's
- * test. */
-static bool option_matches(const kvq_option_row *row, const char *arg, size_t len)
+static constexpr uint32_t OPT_PENDING_ROWS = opt_pending_rows();
+
+/* The rows worth testing against `arg`: those its first bytes fit.  No byte
+ * after the terminating NUL is read. */
+static uint32_t opt_candidates(const char *arg)
+{
+    const unsigned char *u = (const unsigned char *)arg;
+    uint32_t rows = OPT_ROW_SETS.fits[0][u[0]];
+    if (!kvq_cfg.summarydir_pending) rows &= ~OPT_PENDING_ROWS;
+    for (uint32_t k = 1; k < OPT_KEY_BYTES && u[k - 1] != 0; k++) rows &= OPT_ROW_SETS.fits[k][u[k]];
+    return rows;
+}
+
+/* Whether `arg` passes row's test. */
+static bool option_matches(const kvq_option_row *row, const char *arg)
 {
     switch (row->test) {
     case OPT_PENDING: return kvq_cfg.summarydir_pending;
     case OPT_ANY: return true;
-    case OPT_PREFIX: return len >= row->len && memcmp(arg, row->literal, row->len) == 0;
-    case OPT_EQUAL: return len == row->len && memcmp(arg, row->literal, row->len) == 0;
-    case OPT_PREFIX_NOCASE: return len >= row->len && os_strnicmp(arg, row->literal, row->len) == 0;
-    case OPT_EQUAL_NOCASE: return len == row->len && os_strnicmp(arg, row->literal, row->len) == 0;
+    case OPT_PREFIX: return strncmp(arg, row->literal, row->len) == 0;
+    case OPT_EQUAL: return strcmp(arg, row->literal) == 0;
+    case OPT_PREFIX_NOCASE: return os_strnicmp(arg, row->literal, row->len) == 0;
+    case OPT_EQUAL_NOCASE: return os_stricmp(arg, row->literal) == 0;
     }
     return false;
 }
 
 static void scan_option(const char *arg, kvq_scan *scan)
 {
-    size_t len = strlen(arg);
-    for (uint32_t rows = opt_candidates(arg, len); rows != 0; rows &= rows - 1) {
+    for (uint32_t rows = opt_candidates(arg); rows != 0; rows &= rows - 1) {
         const kvq_option_row &row = kvq_options[os_lowest_bit(rows)];
-        if (!option_matches(&row, arg, len)) continue;
+        if (!option_matches(&row, arg)) continue;
         if (!(row.flags & (OPT_GO_ON | OPT_KEEP_PENDING))) kvq_cfg.summarydir_pending = false;
         row.effect(arg, scan);
         if (!(row.flags & OPT_GO_ON)) return;
@@ -400,7 +408,7 @@ int kvq_main(int argc, char **argv)
     kvq_scan scan = {cmdline_args(argc, argv), 0, 0, VEC_NEW()};
     reg_set_c_stdlib("c90");
     for (uint32_t size = vec_size(scan.options); scan.next < size; scan.next++)
-        scan_option((const char *)vec_get(scan.options, scan.next), &scan);
+        scan_option((const char *)scan.options->data[scan.next], &scan);
     vec_truncate(scan.options, scan.kept);
     vec_insert(scan.options, "", 0);
 
@@ -526,31 +534,43 @@ static char *join_options(vector *args, size_t length)
     return joined;
 }
 
+/* The command file is written through this buffer: 64 KiB writes a million
+ * options in a few hundred calls, not in thousands of 4 KiB ones, and an
+ * option costs one copy into it. */
+static char cmdfile_buffer[64 * 1024];
+
 /* Writes every option after item 0 of `args` into the command file `path`;
  * false (errno set) when it cannot be created or written completely. */
 static bool write_command_file(const char *path, vector *args)
 {
     FILE *f = fopen(path, "w");
     if (!f) return false;
-    /* 64 KiB writes a million options in a few hundred calls, not in
-     * thousands of 4 KiB ones. */
-    static char buffer[64 * 1024];
-    int failed = setvbuf(f, buffer, _IOFBF, sizeof buffer);
-    assert(failed == 0); /* fails only for an invalid mode or size */
-    for (uint32_t i = 1; i < vec_size(args); i++) {
+    bool written = setvbuf(f, NULL, _IONBF, 0) == 0;
+    char *at = cmdfile_buffer;
+    const char *limit = cmdfile_buffer + sizeof cmdfile_buffer;
+    for (uint32_t i = 1, count = vec_size(args); i < count; i++) {
         /* Most options are written as they are: leaving the string cache out
          * for them keeps huge command files cheap. */
-        const char *line = (const char *)vec_get(args, i);
+        const char *line = (const char *)args->data[i];
         size_t len = strcspn(line, CMDFILE_CHANGED);
         if (line[len] != '\0') {
             line = kvq_cmdfile_line(line);
             len = strlen(line);
         }
         DB_TRACEF("Writing option to command file: %s", line);
-        fwrite(line, 1, len, f);
-        putc('\n', f);
+        if ((size_t)(limit - at) <= len) {
+            written = written && fwrite(cmdfile_buffer, 1, (size_t)(at - cmdfile_buffer), f) == (size_t)(at - cmdfile_buffer);
+            at = cmdfile_buffer;
+            if (len >= sizeof cmdfile_buffer) {
+                written = written && fwrite(line, 1, len, f) == len && putc('\n', f) != EOF;
+                continue;
+            }
+        }
+        memcpy(at, line, len);
+        at[len] = '\n';
+        at += len + 1;
     }
-    bool written = !ferror(f);
+    written = written && fwrite(cmdfile_buffer, 1, (size_t)(at - cmdfile_buffer), f) == (size_t)(at - cmdfile_buffer);
     return fclose(f) == 0 && written;
 }
 
@@ -571,18 +591,23 @@ int kvq_spawn(vector *args, bool force)
     DB_ENTER("kvq_spawn");
     if (force) DB_TRACEF("Forced use of command file");
     const char *path = (const char *)vec_get(args, 0);
-    size_t options_length = joined_length(args);
-    size_t length = strlen(path) + (vec_size(args) > 1 ? 1 + options_length : 0);
-    bool use_file = force;
-    if (length > os_cmdline_max()) {
-        DB_TRACEF("Command line length is too long for OS (%u), using command file", (unsigned)length);
-        use_file = true;
-    }
-
-    /* The joined options are only ever shown: a quiet run does not build them. */
+    /* The joined options are only ever shown, and their length matters only
+     * to the trace and when no command file is forced: a quiet run measures
+     * and builds nothing. */
     bool echo = !kvq_cfg.silent_run && kvq_cfg.echo_level != 0;
-    char *joined = echo || (gDebugFlags & DB_FLAG_TRACE) ? join_options(args, options_length) : NULL;
-    const char *shown = joined ? joined : "";
+    bool shown = echo || (gDebugFlags & DB_FLAG_TRACE);
+    bool use_file = force;
+    size_t options_length = 0;
+    if (shown || !force) {
+        options_length = joined_length(args);
+        size_t length = strlen(path) + (vec_size(args) > 1 ? 1 + options_length : 0);
+        if (length > os_cmdline_max()) {
+            DB_TRACEF("Command line length is too long for OS (%u), using command file", (unsigned)length);
+            use_file = true;
+        }
+    }
+    char *joined = shown ? join_options(args, options_length) : NULL;
+    const char *text = joined ? joined : "";
     vector *child = args;
     if (use_file) {
         const char *cmdfile = command_file_name();
@@ -597,11 +622,11 @@ int kvq_spawn(vector *args, bool force)
         child = VEC_NEW();
         vec_append(child, path);
         vec_append(child, at_arg);
-        if (echo) printf("%s %s [ %s ]\n", path, at_arg, shown);
-        DB_TRACEF("Executing: %s %s [ %s ]", path, at_arg, shown);
+        if (echo) printf("%s %s [ %s ]\n", path, at_arg, text);
+        DB_TRACEF("Executing: %s %s [ %s ]", path, at_arg, text);
     } else {
-        if (echo) printf("%s %s\n", path, shown);
-        DB_TRACEF("Executing: %s %s", path, shown);
+        if (echo) printf("%s %s\n", path, text);
+        DB_TRACEF("Executing: %s %s", path, text);
     }
     free(joined);
     /* A reader of the echo that has gone away is no reason not to build:

@@ -1,6 +1,7 @@
 /*
  * fuzz_getargs.cpp - the command-file word splitter (getargs) on the input as
- * standard input, in both modes.  Only a line over the word limit can cut a
+ * standard input, in both modes: read whole, the input gives the words of
+ * its lines read one at a time.  Only a line over the word limit can cut a
  * word (alert 917, an error; the 21st is fatal): such inputs run forked.
  */
 #include <algorithm>
@@ -12,27 +13,47 @@
 #include "cmdline.h"
 #include "fuzz_util.h"
 
-/* The non-empty words getargs reads from the file `name` of `size` bytes. */
-static std::vector<std::string> read_words(const char *name, bool one_line, size_t size)
+/* Appends the words of one getargs call on standard input to `words`; with
+ * `empty`, the empty ones too. */
+static void take_words(bool one_line, size_t size, bool empty, std::vector<std::string> *words)
 {
-    fz_check(freopen(name, "r", stdin) != nullptr, "reopen standard input");
     int count = -1;
     char **got = getargs(one_line, "kvq", &count);
     fz_check(count >= 1 && strcmp(got[0], "kvq") == 0 && !got[count] && count - 1 <= (int)size, "name, words, NULL");
-    std::vector<std::string> words;
     size_t bytes = 0;
     for (int i = 1; i < count; free(got[i++])) {
         bytes += strlen(got[i]);
         fz_check(strlen(got[i]) <= GETARGS_WORD_MAX && !strpbrk(got[i], "\t\n"), "short words, no tab or LF");
-        if (got[i][0]) words.emplace_back(got[i]);
+        if (empty || got[i][0]) words->emplace_back(got[i]);
     }
     fz_check(bytes <= size, "no more word bytes than input bytes");
+}
+
+/* The non-empty words getargs reads from the file `name` of `size` bytes. */
+static std::vector<std::string> read_words(const char *name, bool one_line, size_t size)
+{
+    fz_check(freopen(name, "r", stdin) != nullptr, "reopen standard input");
+    std::vector<std::string> words;
+    take_words(one_line, size, false, &words);
     return words;
+}
+
+/* All words, empty ones included, of the file `name` read whole, and read a
+ * line at a time to its end: the same. */
+static void check_line_at_a_time(const char *name, size_t size)
+{
+    std::vector<std::string> whole, lines;
+    fz_check(freopen(name, "r", stdin) != nullptr, "reopen standard input");
+    take_words(false, size, true, &whole);
+    fz_check(freopen(name, "r", stdin) != nullptr, "reopen standard input");
+    for (size_t n = 0; n <= size && !feof(stdin); n++) take_words(true, size, true, &lines);
+    fz_check(whole == lines, "a file read whole gives the words of its lines");
 }
 
 static void run(const void *arg)
 {
     size_t size = *(const size_t *)arg;
+    check_line_at_a_time("in.txt", size);
     std::vector<std::string> all = read_words("in.txt", false, size), first = read_words("in.txt", true, size);
     fz_check(first.size() <= all.size() && std::equal(first.begin(), first.end(), all.begin()),
              "the one-line words begin the all-lines words");

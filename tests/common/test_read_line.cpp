@@ -26,7 +26,7 @@ TEST(TextReading, PiecesAndLinesWithCrLfNulAndLongLines)
     for (int i = 0; i < 3000; i++) varied += (char)('a' + i % 26);
     /* Pieces of at most 1023 bytes: a lone CR ending a piece ends the line, one inside a piece is an
      * ordinary byte; a CR in a piece's last place still joins the LF after it.  A NUL ends the text
-     * of its piece, yet a line holding no text is no end of file. */
+     * of its line, in whichever piece it lies, yet a line holding no text is no end of file. */
     const struct { std::string in, line; } lines[] = {
         /* in the file                                   read as */
         {varied + "\n",                                  varied + "\n"},
@@ -40,6 +40,10 @@ TEST(TextReading, PiecesAndLinesWithCrLfNulAndLongLines)
         {inner + "\r\n",                                inner + "\n"},
         {std::string("\0b\n", 3),                        ""},
         {std::string(1500, 'n') + std::string("\0b\r\n", 4), std::string(1500, 'n')},
+        {"early" + std::string(1, '\0') + std::string(5000, 'h') + "\n",  "early"},
+        {std::string(2500, 'm') + '\0' + std::string(2500, 'h') + "\n",   std::string(2500, 'm')},
+        {"z" + std::string(1, '\0') + std::string(1020, 'h') + "\r",  "z"}, /* the CR still ends it */
+        {"next\n",                                                "next\n"},
         {"last\r",                                       "last\r"},
     };
     std::string all;

@@ -180,7 +180,8 @@ TEST(DebugEndToEnd, TracePackageAndDumps)
     EXPECT_NE(trace.find("\nAPP: KVQ\nARGS: " KVQ_STAGE_BIN "/kvq " + option + " -q " + big + "\n"), std::string::npos);
     /* A warning is traced too, with its placeholders unfilled. */
     for (const char *line : {"> ENTER kvq_spawn()\n", "> EXIT kvq_spawn() -> Execution returned 3\n",
-                             "\nALERT> (908) exit status = 3\n", "> " W "Package zip \"%s\" already exists"})
+                             "\nALERT> (908) exit status = 3\n", "> " W "Package zip \"%s\" already exists",
+                             "Command line length is too long for OS (", "Writing option to command file: -q\n"})
         EXPECT_NE(trace.find(line), std::string::npos) << line;
     /* The archive holds the trace as it was at the finish, an absolute path
      * under SYSTEM_ROOT, backslashes as slashes. */

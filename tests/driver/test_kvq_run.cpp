@@ -73,6 +73,9 @@ TEST_F(KvqRun, ChoosesBackEndAndForwardsOptions)
         {{"a.c", "--adx", "--ext=aDx"}, "torc", {"a.c", "--ccmode=adx"}},
         {{"--ext=WEL", "b.c"}, "torc", {"b.c", "--ccmode=wel"}},
         {{"--kvqcc", "a.c"}, "torc", {"--kvqcc", "a.c"}}, /* names the application, and goes on */
+        /* Longer than a literal that must match whole, or shorter than a prefix. */
+        {{"-vv", "--VERX", "-qq", "--adxx", "--chip", "--memorysummaryx"}, "torc",
+         {"-vv", "--VERX", "-qq", "--adxx", "--chip", "--memorysummaryx"}},
     };
     for (const auto &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -100,6 +103,19 @@ TEST_F(KvqRun, CommandFileBytes)
     EXPECT_EQ(r.r.out, echo(r, 0, odd));
     const std::string &at = r.argv[0][1]; /* in the private temporary directory */
     EXPECT_TRUE(at.rfind("@" + temp + "/kv", 0) == 0 && at.find("/kvq_tmp_0.cmd") == at.size() - 14) << at;
+
+    /* Options beyond what the writer gathers at once (64 KiB), quoted ones
+     * across its seams, and one longer than all of it. */
+    strings big = {std::string(70000, 'L')};
+    std::string want = big[0] + "\n";
+    for (int i = 0; i < 80; i++) {
+        std::string o = std::to_string(i) + std::string(1500 + i, 'o') + (i % 9 ? "" : " \"s\"");
+        big.push_back(o);
+        want += i % 9 ? o + "\n" : "\"" + o.substr(0, o.size() - 4) + " \\\"s\\\"\"\n";
+    }
+    r = kvq(big);
+    ASSERT_EQ(r.cmd.size(), 1u);
+    EXPECT_EQ(r.cmd[0], want);
 }
 
 TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
@@ -213,10 +229,13 @@ TEST_F(HostileInputs, AtFilesAreExpandedInPlaceOrPassedOn)
     file(nested(64), "deep \"a b\"  c\\d\r\n");
     const std::string expanded = lines({"deep", "\"a b\"", "c\\d"});
 
-    /* A NUL ends the text of its line; bytes that are not UTF-8 pass. */
+    /* A NUL ends the text of its line, a short or a long one; bytes that
+     * are not UTF-8 pass. */
     const char bytes[] = "-DA\0-DHIDDEN tail\ncaf\xe9 \xff\xfe\x80 \"q \xc3\x28\"\n\0\n-DLAST\n";
-    file("bytes.txt", std::string(bytes, sizeof bytes - 1));
-    const std::string bytes_read = lines({"-DA", "caf\xe9", "\xff\xfe\x80", "\"q \xc3\x28\"", "-DLAST"});
+    std::string hidden;
+    while (hidden.size() < 5000) hidden += " -DHIDDEN";
+    file("bytes.txt", std::string(bytes, sizeof bytes - 1) + "-DLONG " + x(1500) + '\0' + hidden + "\n-DEND\n");
+    const std::string bytes_read = lines({"-DA", "caf\xe9", "\xff\xfe\x80", "\"q \xc3\x28\"", "-DLAST", "-DLONG", x(1500), "-DEND"});
 
     /* A 10 MB word is cut to 2047 characters once, in linear time, the rest
      * of its line dropped; the next line is read. */
@@ -313,14 +332,50 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
         {x(2046) + "\\ab rest\nz\n", false, {x(2046) + "\\", "z"}},
         {x(2047) + "'y' more\nz\n", false, {x(2047), "z"}},
         {x(1500) + " 'p q'\tr\n", false, {x(1500), "p q", "r"}}, /* a line longer than any buffer */
+        /* Bytes below '(' that split nothing stay in their words. */
+        {"a%b#c(d&e!f\x01g\x7fh\x80i tail\n", false, {"a%b#c(d&e!f\x01g\x7fh\x80i", "tail"}},
     };
     for (const auto &c : rows) EXPECT_EQ(words_of(work, c.text, c.one_line), c.words) << c.text.substr(0, 40);
+
+    /* Lines are read in pieces of 1023 bytes: a CR that is the last byte of a piece, with no LF
+     * after it, ends its line.  A NUL ends the text of its line however long the line is.  A file
+     * gives the same words read whole or one line at a time. */
+    const std::string nul(1, '\0');
+    const struct { std::string text; strings words; } long_lines[] = {
+        {x(1022) + "\rtail\n", {x(1022) + "\r", "tail"}},
+        {x(1020) + "\r\r\rtail\n", {x(1020) + "\r\r\r", "tail"}},
+        {"'" + x(2044) + "\r' q\n", {x(2044) + "\r", " q"}}, /* the quote ends with the line */
+        {x(1022) + "\r\n\tnext\n", {x(1022), "", "next"}},
+        {"-DA " + nul + x(5000) + " -DHIDDEN\n-DB\n", {"-DA", "-DB"}},
+        {x(3000) + " -DA" + nul + " -DHIDDEN " + x(2000) + "\n-DB\n", {x(2047), "-DB"}},
+        {x(1500) + " -DA" + nul + " -DHIDDEN " + x(3000) + "\n-DB\n", {x(1500), "-DA", "-DB"}},
+        {"a" + nul + x(1020) + "\rb\n", {"a", "b"}},
+    };
+    for (const auto &c : long_lines) {
+        SCOPED_TRACE(c.text.substr(0, 8) + "... of " + std::to_string(c.text.size()) + " bytes");
+        EXPECT_EQ(words_of(work, c.text, false), c.words);
+        tu_write(work + "/words.txt", c.text);
+        ASSERT_NE(freopen((work + "/words.txt").c_str(), "r", stdin), nullptr);
+        strings one_at_a_time;
+        for (int n = 0; n < 10 && !feof(stdin); n++) {
+            int count = -1;
+            char **words = getargs(true, "kvq", &count);
+            for (int i = 1; i < count; i++) one_at_a_time.push_back(words[i]), free(words[i]);
+        }
+        EXPECT_EQ(one_at_a_time, c.words);
+    }
 
     /* Far more words than the array starts with. */
     std::string many;
     for (int i = 0; i < 5000; i++) many += "w" + std::to_string(i) + (i % 7 ? " " : "\n");
     strings got = words_of(work, many, false);
     EXPECT_TRUE(got.size() == 5000u && got.back() == "w4999") << got.size();
+
+    /* A file larger than a large page (2 MiB), read whole into one. */
+    std::string big;
+    for (int i = 0; i < 1100; i++) big += x(2000) + std::to_string(i) + "\n";
+    got = words_of(work, big, false);
+    EXPECT_TRUE(got.size() == 1100u && got.back() == x(2000) + "1099") << got.size();
 }
 
 TEST_F(Intake, CmdlineExpandExpandsFilesAndUnescapesArguments)
