@@ -4,8 +4,9 @@
  * Every difference between operating systems lives behind this header: path
  * separators, what makes a path absolute, temporary directories, starting a
  * child program, descriptor and case-insensitive string primitives, and the
- * compiler attributes the rest of the code uses.  One implementation file per
- * platform (osdep_posix.cpp; a Windows port adds osdep_win32.cpp) provides it.
+ * compiler attributes the rest of the code uses.  osdep.cpp holds what follows
+ * from the separator constants alone; one file per platform (osdep_posix.cpp,
+ * osdep_win32.cpp) provides the rest.
  *
  * Invariants:
  *  - Operations here report failure by their result only (and errno); they
@@ -17,6 +18,12 @@
  * POSIX rules: the separator is '/', the only one searched for; a path is
  * absolute when it begins with '/'; backslash and colon are ordinary file-name
  * characters.  Text files read CR LF as LF (see os_read_text_piece).
+ *
+ * Windows rules: the backslash is the separator written and trimmed; where a
+ * path is split, the last backslash wins, else the last slash, else the last
+ * colon.  A path is absolute when its second character is ':' or it begins
+ * with two backslashes.  Files are opened in the runtime's text mode, which
+ * writes "\n" as CR LF, reads CR LF as "\n" and ends a text at Ctrl-Z.
  */
 #ifndef KVQ_OSDEP_H
 #define KVQ_OSDEP_H
@@ -31,7 +38,11 @@
 
 /* ---- compiler attributes --------------------------------------------- */
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__MINGW32__)
+/* mingw-w64's C++ runtime formats with its own C99 printf, not msvcrt's. */
+#define KVQ_PRINTF(fmt_index, args_index) __attribute__((format(gnu_printf, fmt_index, args_index)))
+#define KVQ_NORETURN __attribute__((noreturn))
+#elif defined(__GNUC__) || defined(__clang__)
 #define KVQ_PRINTF(fmt_index, args_index) __attribute__((format(printf, fmt_index, args_index)))
 #define KVQ_NORETURN __attribute__((noreturn))
 #else
@@ -53,16 +64,26 @@ inline uint32_t os_lowest_bit(uint32_t word)
 
 /* ---- path separators --------------------------------------------------- */
 
-/* The separator written when paths are joined. */
+/* The separator written when paths are joined, and how many characters the
+ * root of an absolute path takes ("/"; "C:\\"), which archive names leave
+ * out. */
+#ifdef _WIN32
+constexpr char OS_DIR_SEP = '\\';
+constexpr const char *OS_DIR_SEP_STR = "\\";
+constexpr size_t OS_ROOT_LEN = 3;
+#else
 constexpr char OS_DIR_SEP = '/';
 constexpr const char *OS_DIR_SEP_STR = "/";
+constexpr size_t OS_ROOT_LEN = 1;
+#endif
 
 /* True when c is the separator that joins paths (OS_DIR_SEP). */
 inline bool os_is_dir_sep(char c) { return c == OS_DIR_SEP; }
 
 /* The separator that splits `path` into directory and last component, found
- * by the platform's precedence (POSIX: the last '/').  NULL when there is none
- * or `path` is NULL. */
+ * by the platform's precedence (POSIX: the last '/'; Windows: the last '\\',
+ * else the last '/', else the last ':').  NULL when there is none or `path`
+ * is NULL. */
 const char *os_last_sep(const char *path);
 
 /* ---- temporary names ----------------------------------------------------- */
@@ -79,6 +100,11 @@ constexpr const char *OS_PROGRAM_TAG = "kvq";
  *      on any existing path; the next letter is tried on failure.
  *   2. The directory is registered for removal at exit (atexit) and on
  *      SIGINT, SIGTERM and SIGHUP (the handler removes it and re-raises).
+ * Windows: base = TEMP, else TMP ("." when the value found is empty or
+ * neither is set); base\kv<A..Z><last component of tmpnam()>, a candidate
+ * that exists already being skipped, made with its parents by CreateDirectoryA;
+ * removed at exit and on Ctrl-C, Ctrl-Break and the closing of the console
+ * (a console control handler removes it and ends the process).
  * Returns NULL when no directory could be made; the next call tries again. */
 char *os_temp_name(const char *ext);
 
@@ -92,14 +118,15 @@ void os_temp_cleanup(void);
 
 /* ---- directories ----------------------------------------------------------- */
 
-/* Creates `path` and any missing parents (mode 0700).  0 on success; non-zero
- * otherwise, including when `path` already exists. */
+/* Creates `path` and any missing parents (POSIX: mode 0700; Windows: a bare
+ * drive "C:" counts as an existing parent).  0 on success; non-zero otherwise,
+ * including when `path` already exists. */
 int os_make_dirs(const char *path);
 
 /* Removes the directory `path` with everything below it.  0 on success and when
  * the directory cannot be listed; -1 when `path` is not an existing directory;
- * else the first failing removal's result.  Symbolic links are removed, never
- * followed. */
+ * else the first failing removal's result.  Symbolic links (Windows: also
+ * junctions) are removed, never followed. */
 int os_remove_tree(const char *path);
 
 /* Calls fn(name, ctx) for each entry of the directory `dir` except "." and
@@ -110,11 +137,16 @@ int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx);
 
 /* ---- path pieces ------------------------------------------------------------ */
 
+/* Heap copy of the first n bytes of s, terminated: the allocation behind the
+ * path pieces. */
+char *os_copy_n(const char *s, size_t n);
+
 /* dir and name joined with exactly one separator at the seam (a separator
  * ending dir or one leading name is reused).  NULL when dir is NULL or empty. */
 char *os_path_join(const char *dir, const char *name);
 
-/* True for an absolute path (POSIX: a leading '/'); false for NULL. */
+/* True for an absolute path (POSIX: a leading '/'; Windows: ':' second, or
+ * two leading backslashes); false for NULL. */
 bool os_is_absolute(const char *path);
 
 /* Pointer into `path` just after its last separator; `path` itself when there
@@ -138,20 +170,26 @@ bool os_exists(const char *path);
 /* stat succeeds and names a directory; false for NULL. */
 bool os_is_dir(const char *path);
 
-/* The identity of the file `path` names (device and inode on POSIX), so
- * that two names of one file compare equal.  False when it cannot be read. */
+/* The identity of the file `path` names (device and inode on POSIX; volume
+ * serial number and file index on Windows), so that two names of one file
+ * compare equal.  False when it cannot be read. */
 struct os_file_identity {
     uint64_t dev;
     uint64_t ino;
 };
 bool os_file_id(const char *path, os_file_identity *id);
 
+/* The size in bytes of the file `path` names (64 bits on every platform);
+ * false when it cannot be read. */
+bool os_file_size(const char *path, uint64_t *size);
+
 /* Heap copy of the current directory; "" when it cannot be read. */
 char *os_getcwd(void);
 
 /* Heap copy of the running program's resolved path (symbolic links resolved),
  * or NULL when it cannot be found.  os_set_argv0 supplies the fallback used
- * when /proc/self/exe cannot be read. */
+ * when /proc/self/exe cannot be read.  Windows: the runtime's _pgmptr, a
+ * drive-letter path; os_set_argv0 is not needed there. */
 char *os_program_path(void);
 void os_set_argv0(const char *argv0);
 
@@ -165,7 +203,11 @@ uint32_t os_cmdline_max(void);
  * Returns its exit code; 128+N when a signal N ended it; -1 with errno set when
  * it could not be started (ENOENT, EACCES, ENOEXEC, ...).  Standard streams are
  * inherited.  While the child runs, SIGINT/SIGTERM/SIGHUP reaching the driver
- * still clean up the temporary directory and end the driver by that signal. */
+ * still clean up the temporary directory and end the driver by that signal.
+ * Windows: _spawnv in wait mode, each argument holding white space put in
+ * double quotes (quotes inside are not escaped), so that it reaches the child
+ * as one argument; the result is _spawnv's: the exit code, or -1 when the
+ * program cannot be started. */
 int os_spawn(const char *path, char *const argv[]);
 
 /* ---- memory ----------------------------------------------------------------------- */

@@ -40,15 +40,6 @@ extern char **environ;
 
 /* ---- small helpers ----------------------------------------------------------- */
 
-/* Heap copy of the first n bytes of s. */
-static char *os_copy_n(const char *s, size_t n)
-{
-    assert(n < UINT32_MAX);
-    char *copy = (char *)alloc_zeroed((uint32_t)(n + 1));
-    memcpy(copy, s, n);
-    return copy;
-}
-
 /* lstat succeeds and names a directory (a symbolic link is not one). */
 static bool os_is_real_dir(const char *path)
 {
@@ -63,63 +54,9 @@ const char *os_last_sep(const char *path)
     return path ? strrchr(path, OS_DIR_SEP) : NULL;
 }
 
-char *os_path_join(const char *dir, const char *name)
-{
-    if (!dir || !*dir) return NULL;
-    if (!name) name = "";
-    size_t dir_len = strlen(dir);
-    if (os_is_dir_sep(*name)) name++;
-    bool need_sep = !os_is_dir_sep(dir[dir_len - 1]);
-    size_t name_len = strlen(name);
-    size_t size = dir_len + need_sep + name_len + 1;
-    assert(size <= UINT32_MAX);
-    char *joined = (char *)alloc_zeroed((uint32_t)size);
-    memcpy(joined, dir, dir_len);
-    if (need_sep) joined[dir_len] = OS_DIR_SEP;
-    memcpy(joined + dir_len + need_sep, name, name_len);
-    return joined;
-}
-
 bool os_is_absolute(const char *path)
 {
     return path && os_is_dir_sep(path[0]);
-}
-
-const char *os_basename(const char *path)
-{
-    const char *sep = os_last_sep(path);
-    return sep ? sep + 1 : path;
-}
-
-char *os_basename_copy(const char *path)
-{
-    return path ? alloc_strdup(os_basename(path)) : NULL;
-}
-
-char *os_basename_to_dot(const char *path)
-{
-    assert(path);
-    const char *base = os_basename(path);
-    const char *dot = strrchr(base, '.');
-    return os_copy_n(base, dot ? (size_t)(dot - base) + 1 : strlen(base));
-}
-
-char *os_dirname(const char *path)
-{
-    const char *sep = os_last_sep(path);
-    return sep ? os_copy_n(path, (size_t)(sep - path)) : NULL;
-}
-
-bool os_exists(const char *path)
-{
-    struct stat st;
-    return path && stat(path, &st) == 0;
-}
-
-bool os_is_dir(const char *path)
-{
-    struct stat st;
-    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool os_file_id(const char *path, os_file_identity *id)
@@ -128,6 +65,14 @@ bool os_file_id(const char *path, os_file_identity *id)
     if (!path || stat(path, &st) != 0) return false;
     id->dev = (uint64_t)st.st_dev;
     id->ino = (uint64_t)st.st_ino;
+    return true;
+}
+
+bool os_file_size(const char *path, uint64_t *size)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return false;
+    *size = (uint64_t)st.st_size;
     return true;
 }
 
@@ -169,18 +114,6 @@ int os_make_dirs(const char *path)
     int rc = os_make_dirs_in(copy, len);
     free(copy);
     return rc;
-}
-
-int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
-{
-    DIR *listing = dir ? opendir(dir) : NULL;
-    if (!listing) return -1;
-    while (struct dirent *entry = readdir(listing)) {
-        const char *name = entry->d_name;
-        if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) fn(name, ctx);
-    }
-    closedir(listing);
-    return 0;
 }
 
 int os_remove_tree(const char *path)
@@ -454,11 +387,6 @@ char *os_program_path(void)
 
 /* ---- processes ------------------------------------------------------------------------ */
 
-uint32_t os_cmdline_max(void)
-{
-    return OS_CMDLINE_MAX;
-}
-
 /* glibc's posix_spawn reports a failed exec (ENOENT, EACCES, ENOEXEC, also a
  * missing script interpreter) as its own result, so errno is right for the
  * caller's message; the child never runs in that case.  The child starts
@@ -501,41 +429,6 @@ int os_fileno(FILE *stream)
 bool os_isatty(int fd)
 {
     return isatty(fd) != 0;
-}
-
-/* Every byte value lowered as the C locale does: ASCII letters only. */
-struct os_case_table {
-    unsigned char lower[256];
-};
-
-static constexpr os_case_table os_make_case_table(void)
-{
-    os_case_table t = {};
-    for (int c = 0; c < 256; c++) t.lower[c] = (unsigned char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    return t;
-}
-
-static constexpr os_case_table OS_CASE = os_make_case_table();
-
-int os_strnicmp(const char *a, const char *b, size_t n)
-{
-    const unsigned char *pa = (const unsigned char *)a;
-    const unsigned char *pb = (const unsigned char *)b;
-    for (size_t i = 0; i < n; i++) {
-        if (pa[i] == pb[i]) {
-            if (pa[i] == 0) return 0;
-            continue;
-        }
-        int ca = OS_CASE.lower[pa[i]];
-        int cb = OS_CASE.lower[pb[i]];
-        if (ca != cb) return ca - cb;
-    }
-    return 0;
-}
-
-int os_stricmp(const char *a, const char *b)
-{
-    return os_strnicmp(a, b, SIZE_MAX);
 }
 
 /* ---- memory ------------------------------------------------------------------ */

@@ -1,0 +1,136 @@
+/*
+ * osdep.cpp - the parts of the platform layer that are the same on every
+ * platform once its separator constants and os_last_sep are given: path
+ * pieces, existence tests, directory listing, the command-line limit and the
+ * case-insensitive comparisons.  osdep_posix.cpp and osdep_win32.cpp provide
+ * the rest of osdep.h.
+ */
+#include "osdep.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+#include "alloc.h"
+
+char *os_copy_n(const char *s, size_t n)
+{
+    assert(n < UINT32_MAX);
+    char *copy = (char *)alloc_zeroed((uint32_t)(n + 1));
+    memcpy(copy, s, n);
+    return copy;
+}
+
+/* ---- path pieces ------------------------------------------------------------- */
+
+char *os_path_join(const char *dir, const char *name)
+{
+    if (!dir || !*dir) return NULL;
+    if (!name) name = "";
+    size_t dir_len = strlen(dir);
+    if (os_is_dir_sep(*name)) name++;
+    bool need_sep = !os_is_dir_sep(dir[dir_len - 1]);
+    size_t name_len = strlen(name);
+    char *joined = os_copy_n(dir, dir_len + need_sep + name_len);
+    if (need_sep) joined[dir_len] = OS_DIR_SEP;
+    memcpy(joined + dir_len + need_sep, name, name_len);
+    return joined;
+}
+
+const char *os_basename(const char *path)
+{
+    const char *sep = os_last_sep(path);
+    return sep ? sep + 1 : path;
+}
+
+char *os_basename_copy(const char *path)
+{
+    return path ? os_copy_n(os_basename(path), strlen(os_basename(path))) : NULL;
+}
+
+char *os_basename_to_dot(const char *path)
+{
+    assert(path);
+    const char *base = os_basename(path);
+    const char *dot = strrchr(base, '.');
+    return os_copy_n(base, dot ? (size_t)(dot - base) + 1 : strlen(base));
+}
+
+char *os_dirname(const char *path)
+{
+    const char *sep = os_last_sep(path);
+    return sep ? os_copy_n(path, (size_t)(sep - path)) : NULL;
+}
+
+bool os_exists(const char *path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0;
+}
+
+bool os_is_dir(const char *path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+/* ---- directories --------------------------------------------------------------- */
+
+int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
+{
+    DIR *listing = dir ? opendir(dir) : NULL;
+    if (!listing) return -1;
+    while (struct dirent *entry = readdir(listing)) {
+        const char *name = entry->d_name;
+        if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) fn(name, ctx);
+    }
+    closedir(listing);
+    return 0;
+}
+
+/* ---- processes ------------------------------------------------------------------ */
+
+uint32_t os_cmdline_max(void)
+{
+    return OS_CMDLINE_MAX;
+}
+
+/* ---- case-insensitive comparisons -------------------------------------------------- */
+
+/* Every byte value lowered as the C locale does: ASCII letters only. */
+struct os_case_table {
+    unsigned char lower[256];
+};
+
+static constexpr os_case_table os_make_case_table(void)
+{
+    os_case_table t = {};
+    for (int c = 0; c < 256; c++) t.lower[c] = (unsigned char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    return t;
+}
+
+static constexpr os_case_table OS_CASE = os_make_case_table();
+
+int os_strnicmp(const char *a, const char *b, size_t n)
+{
+    const unsigned char *pa = (const unsigned char *)a;
+    const unsigned char *pb = (const unsigned char *)b;
+    for (size_t i = 0; i < n; i++) {
+        if (pa[i] == pb[i]) {
+            if (pa[i] == 0) return 0;
+            continue;
+        }
+        int ca = OS_CASE.lower[pa[i]];
+        int cb = OS_CASE.lower[pb[i]];
+        if (ca != cb) return ca - cb;
+    }
+    return 0;
+}
+
+int os_stricmp(const char *a, const char *b)
+{
+    return os_strnicmp(a, b, SIZE_MAX);
+}
