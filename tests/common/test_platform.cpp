@@ -1,191 +1,64 @@
 /* test_platform.cpp - the platform layer against real files, directories and processes, and
- * installation discovery.  Temporary directories and installations are found in alert_probe
+ * installation discovery, as every platform has them (test_platform_<platform>.cpp holds each
+ * platform's own rules).  Temporary directories and installations are found in alert_probe
  * children, so each case starts fresh and can look at what its process left behind. */
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <regex>
 
 #include "osdep.h"
+#include "temp_probe.h"
 #include "test_util.h"
 
-/* Takes a heap string from the layer: its text, or "(null)". */
-static std::string take(char *heap)
+TEST(OsCase, ComparisonsIgnoreTheCaseOfAsciiLettersOnly)
 {
-    std::string text = heap ? heap : "(null)";
-    free(heap);
-    return text;
-}
-
-TEST(OsPaths, JoinAndSplitAtSlashOnly)
-{
-    const char *path = "dir.v2/sub\\part/file:x.tar.gz";
-    /* result                             expected */
-    const struct { std::string got, want; } cases[] = {
-        {take(os_path_join("a", "b")),        "a/b"},
-        {take(os_path_join("a/", "/b")),      "a/b"},
-        {take(os_path_join("/", "tmp")),      "/tmp"},
-        {take(os_path_join("", "b")),         "(null)"},
-        {os_basename(path),                   "file:x.tar.gz"},
-        {take(os_basename_to_dot(path)),      "file:x.tar."},
-        {take(os_basename_to_dot("d.v/rd")),  "rd"},
-        {take(os_dirname(path)),              "dir.v2/sub\\part"},
-        {take(os_dirname("plain")),           "(null)"},
-        {take(os_dirname("/x")),              ""},
-    };
-    for (const auto &c : cases) EXPECT_EQ(c.want, c.got);
-    EXPECT_TRUE(os_is_absolute("/usr") && !os_is_absolute("c:\\tools") && !os_is_absolute("\\\\server\\x"));
     EXPECT_TRUE(os_stricmp("Tor-AS", "tor-as") == 0 && os_strnicmp("BINARY", "bin", 3) == 0 &&
                 os_stricmp("_", "a") < 0 && os_stricmp("bin", "BI") > 0 && os_stricmp("\xc4", "\xe4") != 0);
 }
 
-TEST(OsFiles, LinksIdentityAndDirectoryTrees)
+TEST(OsFiles, IdentityAndDirectoryTrees)
 {
-    std::string dir = tu_mkdtemp(), outside = tu_mkdtemp(), tree = dir + "/tree";
+    std::string dir = tu_mkdtemp(), tree = dir + "/tree";
     tu_write(dir + "/f", "x");
-    tu_write(outside + "/keep", "precious");
-    ASSERT_EQ(0, symlink((dir + "/f").c_str(), (dir + "/soft").c_str()));
-    ASSERT_EQ(0, symlink("missing", (dir + "/dangling").c_str()));
-    EXPECT_TRUE(os_exists((dir + "/soft").c_str()) && !os_exists((dir + "/dangling").c_str()));
-    os_file_identity f, soft, other;
-    ASSERT_TRUE(os_file_id((dir + "/f").c_str(), &f) && os_file_id((dir + "/soft").c_str(), &soft) &&
-                os_file_id((outside + "/keep").c_str(), &other) && !os_file_id((dir + "/dangling").c_str(), &other));
-    EXPECT_TRUE(f.ino == soft.ino && f.dev == soft.dev && f.ino != other.ino) << "two names of one file";
+    tu_write(dir + "/g", "x");
+    os_file_identity f, again, other;
+    /* One file under two spellings of its name; on a file system that ignores case, a third. */
+    std::string spelled = tu_path(dir + "/tree/../f"), cased = tu_path(dir + "/F");
+    tu_mkdirs(tree);
+    ASSERT_TRUE(os_file_id((dir + "/f").c_str(), &f) && os_file_id(spelled.c_str(), &again) &&
+                os_file_id((dir + "/g").c_str(), &other) && !os_file_id((dir + "/missing").c_str(), &other));
+    EXPECT_TRUE(f.ino == again.ino && f.dev == again.dev && f.ino != other.ino) << "two names of one file";
+    EXPECT_EQ(TU_NAMES_IGNORE_CASE, os_file_id(cased.c_str(), &again) && again.ino == f.ino && again.dev == f.dev);
 
-    struct stat st;
-    EXPECT_EQ(0, os_make_dirs((tree + "/a/b/c").c_str()));
-    EXPECT_TRUE(stat((tree + "/a/b").c_str(), &st) == 0 && (st.st_mode & 077) == 0) << "made directories are private";
-    EXPECT_EQ(0, os_make_dirs((tree + "/x//y/").c_str()));
-    EXPECT_TRUE(os_is_dir((tree + "/x/y").c_str()) && !os_is_dir((dir + "/f").c_str()));
-    for (const std::string &bad : {tree + "/a/b/c", dir + "/f/sub", dir + "/f", std::string("/"), std::string("")})
-        EXPECT_NE(0, os_make_dirs(bad.c_str())) << bad; /* existing, under a file, the root, empty */
+    EXPECT_EQ(0, os_make_dirs(tu_path(tree + "/a/b/c").c_str()));
+    EXPECT_TRUE(os_is_dir(tu_path(tree + "/a/b").c_str()) && !os_is_dir((dir + "/f").c_str()));
+    for (const std::string &bad : {tree + "/a/b/c", dir + "/f/sub", dir + "/f", std::string("")})
+        EXPECT_NE(0, os_make_dirs(tu_path(bad).c_str())) << bad; /* existing, under a file, empty */
 
     tu_write(tree + "/a/b/c/deep", "2");
     tu_write(tree + "/a/.hidden", "3");
-    ASSERT_EQ(0, symlink(outside.c_str(), (tree + "/a/link").c_str()));
-    ASSERT_EQ(0, symlink("nowhere", (tree + "/dangling").c_str()));
-    EXPECT_EQ(0, os_remove_tree(tree.c_str()));
+    EXPECT_EQ(0, os_remove_tree(tu_path(tree).c_str()));
     EXPECT_FALSE(tu_exists(tree));
-    EXPECT_EQ("precious", tu_read(outside + "/keep")) << "links are removed, never followed";
-    for (const std::string &bad : {tree, outside + "/keep", dir + "/soft"}) EXPECT_EQ(-1, os_remove_tree(bad.c_str()));
+    for (const std::string &bad : {tree, dir + "/f"}) EXPECT_EQ(-1, os_remove_tree(tu_path(bad).c_str()));
     EXPECT_EQ(-1, os_remove_tree(nullptr));
     tu_rmtree(dir);
-    tu_rmtree(outside);
 }
 
-/* Runs alert_probe with `actions`, TEMP=base, TMP and TMPDIR unset, then `env`: its output with the
- * temporary directory (that of the first temporary name) as "D", and that directory. */
-struct temp_run { tu_result r; std::string dir; };
-
-static temp_run run_probe(std::vector<std::string> actions, const std::string &base,
-                          std::vector<std::string> env = {}, const std::string &cwd = "")
+TEST(OsTemp, DirectoryIsRemovedAtExitAndAfterAFatalAlert)
 {
-    actions.insert(actions.begin(), tu_helper("alert_probe"));
-    env.insert(env.begin(), {"TEMP=" + base, "TMP", "TMPDIR"});
-    temp_run run = {tu_run(actions, env, cwd), ""};
-    std::smatch m;
-    if (std::regex_search(run.r.out, m, std::regex("(.*)/kvq_tmp_"))) run.dir = m[1];
-    for (size_t at; !run.dir.empty() && (at = run.r.out.find(run.dir + "/")) != std::string::npos;)
-        run.r.out.replace(at, run.dir.size(), "D");
-    return run;
-}
-
-TEST(OsTemp, NamesShareOnePrivateDirectoryUnderTheChosenBase)
-{
-    std::string cwd = tu_mkdtemp(), temp = tu_mkdtemp(), tmp = tu_mkdtemp(), tmpdir = tu_mkdtemp();
-    /* TEMP value    TMP and TMPDIR                          expected base */
-    const struct { std::string temp; std::vector<std::string> env; std::string base; } cases[] = {
-        {temp,       {"TMP=" + tmp, "TMPDIR=" + tmpdir}, temp},
-        {temp + "/", {},                                 temp},
-        {"",         {"TMP=" + tmp, "TMPDIR=" + tmpdir}, "."},
-        {"",         {"TEMP", "TMP=" + tmp},             tmp},
-        {"",         {"TEMP", "TMPDIR=" + tmpdir},       tmpdir},
-        {"",         {"TEMP"},                           "."},
-    };
-    for (const auto &c : cases) {
-        temp_run run = run_probe({"temp:.cmd", "temp:.cmd", "temp:-", "temp:txt", "tempinfo"}, c.temp, c.env, cwd);
-        EXPECT_EQ("D/kvq_tmp_0.cmd\nD/kvq_tmp_1.cmd\nD/kvq_tmp_2\nD/kvq_tmp_3.txt\nmode=700 attempts=1\n", run.r.out);
-        EXPECT_EQ(c.base + "/kvA", run.dir.substr(0, c.base.size() + 4)) << "one separator after the base";
-    }
-    for (const std::string &d : {cwd, temp, tmp, tmpdir}) {
-        EXPECT_TRUE(tu_list(d).empty()) << d << ": directory and files removed at exit";
-        tu_rmtree(d);
-    }
-}
-
-TEST(OsTemp, DirectoryIsRemovedHoweverTheProcessEnds)
-{
-    const std::string two = "D/kvq_tmp_0\nD/kvq_tmp_1.cmd\n";
-    /* first action    last action     exit status  output */
-    const struct { const char *first, *last; int status; std::string out; } cases[] = {
-        {"temp:-", "tempinfo", 0, two + "mode=700 attempts=1\n"}, {"temp:-", "exit:1", 1, two},
-        {"temp:-", "raise:15", 128 + 15, two}, {"temp:-", "raise:2", 128 + 2, two}, {"temp:-", "raise:1", 128 + 1, two},
-        {"ignore:1", "raise:1", 0, "D/kvq_tmp_0.cmd\n"}, /* ignored when the directory was made: stays ignored */
-        {"temp:-", "spawn-term", 128 + 15, two + "child-survived\n"}, /* SIGTERM while waiting ends the driver */
+    const std::string two = tu_path("D/kvq_tmp_0\nD/kvq_tmp_1.cmd\n");
+    /* last action    exit status  output */
+    const struct { const char *last; int status; std::string out; } cases[] = {
+        {"exit:0", 0, two}, {"exit:1", 1, two}, {"alert:2082", 1, two + "(2082) can't create temporary file\n"},
     };
     for (const auto &c : cases) {
         std::string base = tu_mkdtemp();
-        temp_run run = run_probe({c.first, "temp:.cmd", c.last}, base);
-        EXPECT_TRUE(run.r.status == c.status && run.r.out == c.out) << c.last << ": " << run.r.status << run.r.out;
+        temp_run run = run_probe({"temp:-", "temp:.cmd", c.last}, base);
+        EXPECT_TRUE(run.r.status == c.status && run.r.out + run.r.err == c.out) << c.last << ": " << run.r.status
+                                                                                << run.r.out << run.r.err;
         EXPECT_TRUE(tu_list(base).empty()) << c.last << ": left " << tu_list(base).size();
         tu_rmtree(base);
     }
-}
-
-TEST(OsTemp, OccupiedCandidatesMoveToTheNextLetter)
-{
-    std::string base = tu_mkdtemp(), target = tu_mkdtemp(), sub = base + "/sub";
-    temp_run run = run_probe({"temp:.cmd", "tempinfo"}, sub, {"PROBE_LINK=" + target, "PROBE_OCCUPY=2"});
-    EXPECT_EQ("D/kvq_tmp_0.cmd\nmode=700 attempts=3\n", run.r.out);
-    EXPECT_EQ(sub + "/kvC", run.dir.substr(0, sub.size() + 4)) << "a missing base is created";
-    EXPECT_TRUE(tu_list(target).empty()) << "nothing was written through a link";
-    for (const std::string &name : tu_list(sub)) {
-        struct stat st;
-        EXPECT_TRUE(lstat((sub + "/" + name).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << name;
-    }
-    EXPECT_EQ(2u, tu_list(sub).size()) << "the two links stay, the directory is gone";
-    /* All 26 taken: no name; the next call starts again. */
-    run = run_probe({"temp:.cmd", "temp:.cmd", "tempinfo"}, base, {"PROBE_LINK=nowhere", "PROBE_OCCUPY=26"});
-    EXPECT_EQ("NULL\nD/kvq_tmp_0.cmd\nmode=700 attempts=27\n", run.r.out);
-    tu_rmtree(base);
-    tu_rmtree(target);
-}
-
-/* Runs sh -c `script` through os_spawn; "$@" are `args`. */
-static int spawn_sh(const std::string &script, std::vector<std::string> args = {})
-{
-    args.insert(args.begin(), {"sh", "-c", script, "sh"});
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    return os_spawn("/bin/sh", argv.data());
-}
-
-TEST(OsSpawn, ArgumentsStatusAndErrno)
-{
-    std::string dir = tu_mkdtemp(), out = dir + "/args";
-    std::vector<std::string> args = {"two words", "tab\there", "\"quoted\"", "back\\slash\\", "", "it's", "*"};
-    EXPECT_EQ(0, spawn_sh("for a; do printf '[%s]' \"$a\"; done > '" + out + "'", args));
-    EXPECT_EQ("[two words][tab\there][\"quoted\"][back\\slash\\][][it's][*]", tu_read(out));
-    EXPECT_EQ(3, spawn_sh("exit 3"));
-    EXPECT_EQ(128 + 9, spawn_sh("kill -9 $$"));
-    tu_write(dir + "/plain", "not a program\n");
-    tu_write(dir + "/garbage", std::string("\x7f\x01\x02garbage", 10));
-    chmod((dir + "/garbage").c_str(), 0755);
-    /* path                errno */
-    const struct { std::string path; int err; } cases[] = {
-        {dir + "/missing", ENOENT}, {dir + "/plain", EACCES}, {dir, EACCES}, {dir + "/garbage", ENOEXEC},
-    };
-    for (const auto &c : cases) {
-        char name[] = "x", *argv[] = {name, nullptr};
-        errno = 0;
-        EXPECT_EQ(-1, os_spawn(c.path.c_str(), argv)) << c.path;
-        EXPECT_EQ(c.err, errno) << c.path << ": " << strerror(errno);
-    }
-    tu_rmtree(dir);
 }
 
 TEST(OsMemory, LargeBlocksAreAlignedZeroedAndWritable)
@@ -203,39 +76,56 @@ TEST(OsMemory, LargeBlocksAreAlignedZeroedAndWritable)
     EXPECT_EQ(ENOMEM, errno);
 }
 
-/* The probe's "inst" report for the installation R/V, or for none ("-": kinds 7 and 10, never set). */
+/* The probe's "inst" report for the installation R/V, or for none ("-": kinds 7 and 10, never
+ * set), then the back-end path of each name of TU_PATH_EXAMPLES. */
 static std::string report_for(const std::string &prog, const std::string &root, bool found)
 {
     std::string out = "prog=" + prog + " found=" + (found ? "1" : "0") + "\n", none = "(none)\n";
     for (std::string sub : {"", "/V", "/V/tor-as", "-", "-", "/V/tor/include", "/V/tor/bin", "/V/tor/dat",
                             "/V/tor/lib/c90", "/V/tor/include/c90", "/V/tor/bin", "/V/tor/dat", "/V/tor/lib/c99",
                             "/V/tor/include/c99", "/V/tor/bin/torc"})
-        out += found && sub != "-" ? root + sub + "\n" : none;
-    return out + "/opt/other/torc\n";
+        out += found && sub != "-" ? tu_path(root + sub) + "\n" : none;
+    for (const tu_path_example &e : TU_PATH_EXAMPLES) {
+        const char *name = e.path + (e.path[0] == TU_SEP); /* one separator at the seam */
+        out += e.absolute ? std::string(e.path) + "\n" : found ? tu_path(root + "/V/tor/bin/") + name + "\n" : none;
+    }
+    return out;
+}
+
+/* The names of TU_PATH_EXAMPLES as the probe takes them. */
+static std::string probe_paths()
+{
+    std::string names;
+    for (const tu_path_example &e : TU_PATH_EXAMPLES) names += (names.empty() ? "" : "|") + std::string(e.path);
+    return names;
 }
 
 TEST(Install, RecognisedFromABinDirectoryBesideTorAndOnALaterTry)
 {
-    std::string root = tu_mkdtemp("kvqinst");
+    std::string root = tu_mkdtemp("kvqinst"), paths = "PROBE_PATHS=" + probe_paths();
     /* the probe's directory under R    R/V/tor made    recognised */
     const struct { const char *bin; bool tor, found; } cases[] = {
         {"V/tor/bin", false, true},    {"V/bin", true, true},          {"V/BIN", true, true},
         {"V/tor-as/bin", true, true},  {"V/Tor-AS/Bin", true, true},   {"V/tor-as/bin", false, false},
-        {"V/tools", true, false},      {"V/bin.old", true, false},     {"V/TOR/bin", false, false},
+        {"V/tools", true, false},      {"V/bin.old", true, false},
+        /* V/TOR is V/tor where names ignore case. */
+        {"V/TOR/bin", false, TU_NAMES_IGNORE_CASE},
     };
     for (const auto &c : cases) {
         tu_rmtree(root + "/V");
         tu_mkdirs(root + "/" + c.bin);
         if (c.tor) tu_mkdirs(root + "/V/tor");
-        tu_copy(tu_helper("alert_probe"), root + "/" + c.bin + "/kvq", true);
-        tu_result r = tu_run({root + "/" + c.bin + "/kvq", "inst"});
-        EXPECT_EQ(report_for(root + "/" + c.bin + "/kvq", root, c.found), r.out + r.err) << c.bin;
+        std::string prog = tu_path(root + "/" + c.bin + "/kvq") + TU_EXE;
+        tu_copy(tu_helper("alert_probe"), prog, true);
+        tu_result r = tu_run({prog, "inst"}, {paths});
+        EXPECT_EQ(report_for(prog, root, c.found), r.out + r.err) << c.bin;
     }
-    /* Through a symbolic link, and again after a failed discovery. */
-    tu_mkdirs(root + "/links/bin");
-    ASSERT_EQ(0, symlink((root + "/V/TOR/bin/kvq").c_str(), (root + "/links/bin/kvq").c_str()));
-    std::string prog = root + "/V/TOR/bin/kvq";
-    tu_result r = tu_run({root + "/links/bin/kvq", "inst", "mkdir:" + root + "/V/tor", "inst"});
+    /* Again after a failed discovery, in the same process. */
+    tu_rmtree(root + "/V");
+    tu_mkdirs(root + "/V/bin");
+    std::string prog = tu_path(root + "/V/bin/kvq") + TU_EXE;
+    tu_copy(tu_helper("alert_probe"), prog, true);
+    tu_result r = tu_run({prog, "inst", "mkdir:" + tu_path(root + "/V/tor"), "inst"}, {paths});
     EXPECT_EQ(report_for(prog, root, false) + report_for(prog, root, true), r.out + r.err);
     tu_rmtree(root);
 }

@@ -1,15 +1,8 @@
 /* alert_probe - the child process of the common tests, for state that lasts a whole process (the
  * catalogue loaded by the first alert, recorded options, fatal exits, the discovered installation,
  * the temporary directory).  Each argument is a warning-as-error option or an action "verb:word:..."
- * (see ACTIONS); tests also copy the program into installation-shaped trees.  With PROBE_OCCUPY=N and
- * PROBE_LINK=TARGET the first N temporary-directory candidates are taken by a symbolic link to TARGET
- * just before their mkdir. */
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
+ * (see ACTIONS here and PLATFORM_ACTIONS in alert_probe_<platform>.cpp); tests also copy the
+ * program into installation-shaped trees. */
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -17,32 +10,30 @@
 #include <vector>
 
 #include "alert.h"
+#include "alert_probe.h"
 #include "kvinstdir.h"
 #include "msgcat.h"
 #include "registry.h"
 #include "werror.h"
 
-static int probe_errno, temp_attempts;
+static int probe_errno;
 
-/* Stands in for the C library's mkdir: a candidate is occupied between its choice and creation. */
-extern "C" int mkdir(const char *path, mode_t mode) noexcept
+int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
+const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
+
+/* Words i and after joined again by ':' (a path may hold a drive's colon). */
+static std::string arg_rest(const words &w, size_t i)
 {
-    const char *leaf = strrchr(path, '/'), *occupy = getenv("PROBE_OCCUPY"), *target = getenv("PROBE_LINK");
-    if (strncmp(leaf ? leaf + 1 : path, "kv", 2) == 0 && ++temp_attempts <= (occupy ? atoi(occupy) : 0) &&
-        target && symlink(target, path) != 0)
-        perror("symlink");
-    return (int)syscall(SYS_mkdirat, AT_FDCWD, path, mode);
+    std::string rest;
+    for (; i < w.size(); i++) rest += w[i] + (i + 1 < w.size() ? ":" : "");
+    return rest;
 }
-
-typedef std::vector<std::string> words;
-
-static int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
-static const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
 static const char *shown(const char *s) { return s ? s : "(none)"; }
 static void cleanup_hook(int status) { fprintf(stderr, "cleanup(%d)\n", status); }
 
 /* What the installation layer finds: root, version, tor-as, kinds 7 and 10, the C include
- * directory while no library is named; bin, dat, lib, C include for "c90" and "c99"; two paths. */
+ * directory while no library is named; bin, dat, lib, C include for "c90" and "c99"; then the
+ * back-end path of "torc" and of each name given in PROBE_PATHS (separated by '|'). */
 static void report(const words &)
 {
     char *program = os_program_path();
@@ -55,7 +46,12 @@ static void report(const words &)
         reg_set_c_stdlib(lib);
         for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) puts(shown(reg_instdir(k)));
     }
-    printf("%s\n%s\n", shown(reg_mkpath(REG_BIN, "torc")), shown(reg_mkpath(REG_BIN, "/opt/other/torc")));
+    puts(shown(reg_mkpath(REG_BIN, "torc")));
+    std::string names = getenv("PROBE_PATHS") ? getenv("PROBE_PATHS") : "";
+    for (size_t at = 0, bar; at < names.size(); at = bar + 1) {
+        bar = std::min(names.find('|', at), names.size());
+        puts(shown(reg_mkpath(REG_BIN, names.substr(at, bar - at).c_str())));
+    }
 }
 
 static void make_temp(const words &w)
@@ -80,7 +76,7 @@ static void raise_with(int (*raise)(uint32_t, ...), const words &w)
 }
 
 /* verb         what it does with the words of the action */
-static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[] = {
+static const probe_action ACTIONS[] = {
     {"strict",     [](const words &w) { puts(werr_parseOption(arg_str(w, 1), false) ? "pass" : "drop"); }},
     {"promotes",   [](const words &w) {
          printf("%d %s\n", arg_int(w, 1), werr_promotes(arg_int(w, 1)) ? "error" : "warning");
@@ -93,28 +89,31 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
     {"typed",      [](const words &w) {
          printf("ret %d\n", alert_typed(arg_int(w, 1), arg_str(w, 2), "%s", arg_str(w, 3)));
      }},
-    {"rank",       [](const words &w) { /* edf_rank of two names, as -1, 0 or 1 */
-         const char *a = arg_str(w, 1), *b = arg_str(w, 2);
+    {"rank",       [](const words &w) { /* edf_rank of two names separated by '|', as -1, 0 or 1 */
+         std::string names = arg_rest(w, 1);
+         size_t bar = names.find('|');
+         std::string first = names.substr(0, bar), second = bar == std::string::npos ? "" : names.substr(bar + 1);
+         const char *a = first.c_str(), *b = second.c_str();
          printf("%d\n", std::min(1, std::max(-1, edf_rank(&a, &b))));
      }},
     {"inst",       report},
-    {"mkdir",      [](const words &w) { if (os_make_dirs(arg_str(w, 1)) != 0) perror(arg_str(w, 1)); }},
+    {"mkdir",      [](const words &w) { if (os_make_dirs(arg_rest(w, 1).c_str()) != 0) perror("mkdir"); }},
     {"temp",       make_temp},
-    {"tempinfo",   [](const words &) {
-         struct stat st;
-         if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o ", (unsigned)(st.st_mode & 0777));
-         printf("attempts=%d\n", temp_attempts);
-     }},
     {"exit",       [](const words &w) { exit(arg_int(w, 1)); }},
-    {"raise",      [](const words &w) { raise(arg_int(w, 1)); }},
-    {"ignore",     [](const words &w) { signal(arg_int(w, 1), SIG_IGN); }},
-    {"spawn-term", [](const words &) { /* the child stops this process while it waits */
-         char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
-         char *args[] = {sh, opt, script, NULL};
-         os_spawn("/bin/sh", args);
-         puts("parent-survived");
+    {"list",       [](const words &w) { /* the entries of a directory, one a line */
+         os_list_dir(arg_rest(w, 1).c_str(), [](const char *name, void *) { puts(name); }, nullptr);
      }},
+    {nullptr,      nullptr},
 };
+
+/* The action named by `verb` in `table` (ending with a NULL verb); NULL when there is none. */
+static const probe_action *find_action(const probe_action *table, const std::string &verb)
+{
+    for (; table->verb; table++) {
+        if (verb == table->verb) return table;
+    }
+    return nullptr;
+}
 
 int main(int argc, char **argv)
 {
@@ -125,9 +124,10 @@ int main(int argc, char **argv)
         for (size_t at; (at = rest.find(':')) != std::string::npos; rest.erase(0, at + 1))
             w.push_back(rest.substr(0, at));
         w.push_back(rest);
-        auto action = std::find_if(std::begin(ACTIONS), std::end(ACTIONS), [&](auto &a) { return w[0] == a.verb; });
+        const probe_action *action = find_action(ACTIONS, w[0]);
+        if (!action) action = find_action(PLATFORM_ACTIONS, w[0]);
         if (argv[i][0] == '-') werr_parseOption(argv[i], true);
-        else if (action != std::end(ACTIONS)) action->run(w);
+        else if (action) action->run(w);
         else return fprintf(stderr, "alert_probe: unknown action %s\n", argv[i]), 99;
         fflush(stdout);
     }

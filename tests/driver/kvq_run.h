@@ -1,0 +1,102 @@
+/*
+ * kvq_run.h - the end-to-end fixture of the driver tests: kvq run from a
+ * scratch installation tree, driving the test back end, which records the
+ * argv and command file of every run; every run must leave the temporary
+ * directory empty, fatal ends included.
+ */
+#ifndef KVQ_TEST_KVQ_RUN_H
+#define KVQ_TEST_KVQ_RUN_H
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+using strings = std::vector<std::string>;
+
+struct run {
+    tu_result r;
+    std::string said;           /* standard output, then standard error */
+    double seconds;             /* wall-clock time of the run */
+    std::vector<strings> argv;  /* per back-end run: its arguments */
+    strings cmd;                /* per back-end run: its command-file bytes */
+};
+
+/* The pieces of `text` that `end` ends. */
+inline strings split_lines(const std::string &text, const std::string &end = "\n")
+{
+    strings out;
+    for (size_t at = 0, nl; (nl = text.find(end, at)) != std::string::npos; at = nl + end.size())
+        out.push_back(text.substr(at, nl - at));
+    return out;
+}
+
+/* The command-file bytes of options that need no quotes: one per line. */
+inline std::string lines(const strings &options)
+{
+    std::string text;
+    for (const std::string &o : options) text += o + TU_EOL;
+    return text;
+}
+
+/* Bound for a run that must stay linear in its input; lifted when a tool
+ * slows every instruction down (KVQ_TEST_UNTIMED=1). */
+inline double time_bound(double seconds) { return getenv("KVQ_TEST_UNTIMED") ? 1e9 : seconds; }
+
+/* <dir>/R/V/tor/bin holds kvq and the four back ends, R/V/tor/dat the
+ * message files; TEMP, the working directory and the back end's record
+ * directory lie beside it.  Removed however the test ends.  The paths are
+ * in the platform's form. */
+class KvqRun : public testing::Test {
+protected:
+    std::string dir = tu_mkdtemp("kvqrun"), bin = tu_path(dir + "/R/V/tor/bin"), dat = tu_path(dir + "/R/V/tor/dat"),
+                temp = tu_path(dir + "/temp"), work = tu_path(dir + "/work"), rec = tu_path(dir + "/rec");
+
+    void SetUp() override
+    {
+        for (const std::string &d : {bin, dat, temp, work}) tu_mkdirs(d);
+        for (const char *name : {"kvq", "torc", "torc18", "torcd", "torc18d"})
+            tu_copy(tu_staged(name), program(name), true);
+    }
+    void TearDown() override { tu_rmtree(dir); }
+
+    /* The file of the installation's program `name`. */
+    std::string program(const char *name) const { return bin + TU_SEP + name + TU_EXE; }
+
+    void file(const std::string &name, const std::string &text) { tu_write(work + TU_SEP + name, text); }
+
+    run kvq(strings args, strings env = {})
+    {
+        tu_rmtree(rec);
+        tu_mkdirs(rec);
+        args.insert(args.begin(), program("kvq"));
+        env.insert(env.begin(), {"TEMP=" + temp, "TMP", "KVQ_TB_RECORD=" + rec, "KVQ_TB_QUIET=1"});
+        auto start = std::chrono::steady_clock::now();
+        run out{tu_run(args, env, work), "", 0, {}, {}};
+        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        out.said = out.r.out + out.r.err;
+        EXPECT_TRUE(tu_list(temp).empty()) << "temporary directory left behind";
+        for (int n = 1; tu_exists(rec + "/run" + std::to_string(n) + ".argv"); n++) {
+            std::string base = rec + "/run" + std::to_string(n);
+            out.argv.push_back(split_lines(tu_read(base + ".argv")));
+            out.cmd.push_back(tu_read(base + ".cmd"));
+        }
+        return out;
+    }
+
+    /* The echo line of back-end run n as the driver prints it. */
+    static std::string echo(const run &r, size_t n, const strings &options)
+    {
+        std::string joined;
+        for (const std::string &o : options) joined += (joined.empty() ? "" : " ") + o;
+        return r.argv.at(n).at(0) + " " + r.argv[n].at(1) + " [ " + joined + " ]\n";
+    }
+};
+
+using HostileInputs = KvqRun;
+
+#endif /* KVQ_TEST_KVQ_RUN_H */
