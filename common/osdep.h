@@ -246,7 +246,8 @@ int os_strnicmp(const char *a, const char *b, size_t n);
 /* Text-mode line reading: like fgets (at most size-1 bytes, stops after a line
  * feed, terminated), except that CR LF reads as LF, as text mode does on
  * Windows; a lone CR stays.  Returns the number of bytes stored, 0 at end of
- * file with nothing read.  `size` must be at least 2. */
+ * file with nothing read.  `size` must be at least 2.  Windows: `stream` is
+ * in text mode, whose reading does this (and ends at Ctrl-Z). */
 size_t os_read_text_piece(char *buf, size_t size, FILE *stream);
 
 #endif /* KVQ_OSDEP_H */

@@ -379,10 +379,10 @@ void os_free_large(void *block, size_t)
     if (block) VirtualFree(block, 0, MEM_RELEASE);
 }
 
-/* A stream opened in text mode has CR LF turned into LF and ends at Ctrl-Z
- * before a byte reaches this loop; CR LF is still merged here for streams in
- * binary mode, so that every stream reads alike.  Bytes are taken from the
- * stream's own buffer without locking it (one thread). */
+/* Every caller opens its stream in text mode, whose reading already turns
+ * CR LF into LF (a lone CR stays) and ends the text at Ctrl-Z, as the
+ * runtime does for any text file: the bytes are taken as they come.  They
+ * are taken from the stream's own buffer without locking it (one thread). */
 size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
 {
     assert(size >= 2 && size <= INT_MAX);
@@ -391,14 +391,6 @@ size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
     while (n < size - 1 && (c = _getc_nolock(stream)) != EOF) {
         buf[n++] = (char)c;
         if (c == '\n') break;
-    }
-    if (n >= 2 && buf[n - 1] == '\n' && buf[n - 2] == '\r') {
-        buf[n - 2] = '\n';
-        n--;
-    } else if (n == size - 1 && buf[n - 1] == '\r') {
-        int next = _getc_nolock(stream);
-        if (next == '\n') buf[n - 1] = '\n';
-        else if (next != EOF) ungetc(next, stream);
     }
     buf[n] = '\0';
     return n;
