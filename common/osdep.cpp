@@ -91,6 +91,17 @@ int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
     return 0;
 }
 
+/* ---- temporary names ------------------------------------------------------------ */
+
+char *os_temp_path(const char *dir, uint32_t number, const char *ext)
+{
+    const char *sep = (!ext || ext[0] == '.') ? "" : ".";
+    char *name = alloc_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, number, sep, ext ? ext : "");
+    char *path = os_path_join(dir, name);
+    free(name);
+    return path;
+}
+
 /* ---- processes ------------------------------------------------------------------ */
 
 uint32_t os_cmdline_max(void)

@@ -108,6 +108,10 @@ constexpr const char *OS_PROGRAM_TAG = "kvq";
  * Returns NULL when no directory could be made; the next call tries again. */
 char *os_temp_name(const char *ext);
 
+/* The path of the temporary name numbered `number` in `dir`, with `ext` as
+ * os_temp_name takes it: the naming rule behind os_temp_name. */
+char *os_temp_path(const char *dir, uint32_t number, const char *ext);
+
 /* The process temporary directory, or NULL before the first os_temp_name.
  * The string belongs to this layer. */
 const char *os_temp_dir(void);

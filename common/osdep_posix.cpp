@@ -308,11 +308,7 @@ static bool os_temp_setup(void)
 char *os_temp_name(const char *ext)
 {
     if (!g_temp_dir && !os_temp_setup()) return NULL;
-    const char *sep = (!ext || ext[0] == '.') ? "" : ".";
-    char *name = alloc_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, g_name_counter, sep, ext ? ext : "");
-    g_name_counter++;
-    char *path = os_path_join(g_temp_dir, name);
-    free(name);
+    char *path = os_temp_path(g_temp_dir, g_name_counter++, ext);
     os_guard_remember(path);
     return path;
 }

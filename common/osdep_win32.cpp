@@ -13,10 +13,10 @@
  *    Ctrl-Break and the closing of the console by a console control handler.
  *    The handler runs on a thread of its own, so the removal is serialised
  *    by g_temp_lock and the slot is emptied once the directory is gone.
- *  - Heap memory comes from the allocation module only in os_copy_n (path
- *    pieces), os_temp_candidate and os_temp_name (alloc_format) and os_spawn
- *    (alloc_zeroed); nothing here raises an alert: failures are results (and
- *    errno).
+ *  - Heap memory comes from the allocation module only through os_copy_n
+ *    and os_temp_path (osdep.cpp), os_temp_candidate (alloc_format) and
+ *    os_spawn (alloc_zeroed); nothing here raises an alert: failures are
+ *    results (and errno).
  */
 #include "osdep.h"
 
@@ -234,12 +234,7 @@ static bool os_temp_setup(void)
 char *os_temp_name(const char *ext)
 {
     if (!g_temp_dir && !os_temp_setup()) return NULL;
-    const char *sep = (!ext || ext[0] == '.') ? "" : ".";
-    char *name = alloc_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, g_name_counter, sep, ext ? ext : "");
-    g_name_counter++;
-    char *path = os_path_join(g_temp_dir, name);
-    free(name);
-    return path;
+    return os_temp_path(g_temp_dir, g_name_counter++, ext);
 }
 
 const char *os_temp_dir(void)
