@@ -34,7 +34,10 @@ char *os_path_join(const char *dir, const char *name)
     if (os_is_dir_sep(*name)) name++;
     bool need_sep = !os_is_dir_sep(dir[dir_len - 1]);
     size_t name_len = strlen(name);
-    char *joined = os_copy_n(dir, dir_len + need_sep + name_len);
+    size_t size = dir_len + need_sep + name_len + 1;
+    assert(size <= UINT32_MAX);
+    char *joined = (char *)alloc_zeroed((uint32_t)size);
+    memcpy(joined, dir, dir_len);
     if (need_sep) joined[dir_len] = OS_DIR_SEP;
     memcpy(joined + dir_len + need_sep, name, name_len);
     return joined;

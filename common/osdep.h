@@ -141,8 +141,7 @@ int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx);
 
 /* ---- path pieces ------------------------------------------------------------ */
 
-/* Heap copy of the first n bytes of s, terminated: the allocation behind the
- * path pieces. */
+/* Heap copy of the first n bytes of s, terminated. */
 char *os_copy_n(const char *s, size_t n);
 
 /* dir and name joined with exactly one separator at the seam (a separator

@@ -13,10 +13,10 @@
  *    Ctrl-Break and the closing of the console by a console control handler.
  *    The handler runs on a thread of its own, so the removal is serialised
  *    by g_temp_lock and the slot is emptied once the directory is gone.
- *  - Heap memory comes from the allocation module only through os_copy_n
- *    and os_temp_path (osdep.cpp), os_temp_candidate (alloc_format) and
- *    os_spawn (alloc_zeroed); nothing here raises an alert: failures are
- *    results (and errno).
+ *  - Heap memory comes from the allocation module only through the path
+ *    pieces of osdep.cpp, os_temp_candidate (alloc_format) and os_spawn
+ *    (alloc_zeroed); nothing here raises an alert: failures are results (and
+ *    errno).
  */
 #include "osdep.h"
 
