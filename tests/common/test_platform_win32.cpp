@@ -41,7 +41,8 @@ TEST(WinPaths, BackslashThenSlashThenColonAndOneBackslashAtJoins)
         {str_path_join("dir/", "/name"),               "dir/\\/name"},
     };
     for (const auto &c : cases) EXPECT_EQ(c.want, c.got);
-    for (const char *absolute : {"C:\\x", "c:", "z:rel", "\\\\srv\\share"}) EXPECT_TRUE(os_is_absolute(absolute)) << absolute;
+    for (const char *absolute : {"C:\\x", "c:", "z:rel", "\\\\srv\\share"})
+        EXPECT_TRUE(os_is_absolute(absolute)) << absolute;
     for (const char *relative : {"\\x", "/x", "C", "", ":", "//srv/share"})
         EXPECT_FALSE(os_is_absolute(relative)) << relative;
     EXPECT_FALSE(os_is_absolute(nullptr));

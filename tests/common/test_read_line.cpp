@@ -55,7 +55,8 @@ TEST(TextReading, PiecesAndLinesWithCrLfNulAndLongLines)
         size_t at = 0;
         for (size_t piece = 0, n = 1; n != 0; piece++) {
             n = os_read_text_piece(buf.data(), size, f);
-            ASSERT_EQ(reference_piece(size, all, at), std::string(buf.data(), n)) << "size " << size << " piece " << piece;
+            ASSERT_EQ(reference_piece(size, all, at), std::string(buf.data(), n))
+                << "size " << size << " piece " << piece;
             ASSERT_EQ('\0', buf[n]);
         }
     }

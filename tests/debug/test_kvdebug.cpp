@@ -173,7 +173,8 @@ TEST(Package, NamesTheZipFormatCannotHoldAreRefused)
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << "no other warning";
     zip_entries entries = read_zip(dir + "/p.zip");
     std::vector<size_t> name_sizes;
-    for (const auto &e : entries) name_sizes.push_back(e.first == std::string(e.first.size(), 'n') ? e.first.size() : 0);
+    for (const auto &e : entries)
+        name_sizes.push_back(e.first == std::string(e.first.size(), 'n') ? e.first.size() : 0);
     EXPECT_EQ(name_sizes, (std::vector<size_t>{5, 65535})) << "names of 'n' of these lengths";
     EXPECT_TRUE(entries.size() == 2 && entries[0].second == "data" && entries[1].second == "data");
     tu_rmtree(dir);

@@ -43,7 +43,8 @@ int main(int argc, char **argv)
         else if (strncmp(step, "exit:", 5) == 0) db_exit(at, 9, arg, NULL);
         else if (strncmp(step, "show:", 5) == 0) show(arg);
         else if (strcmp(step, "finish") == 0) db_finish();
-        else if (strncmp(step, "store:", 6) == 0) db_package_store(strchr(arg, ':') + 1, std::string(atoi(arg), 'n').c_str(), NULL);
+        else if (strncmp(step, "store:", 6) == 0)
+            db_package_store(strchr(arg, ':') + 1, std::string(atoi(arg), 'n').c_str(), NULL);
         else if (strncmp(step, "make:", 5) == 0) {
             const char *option = db_make_option((db_caller)atoi(arg), strchr(arg, ':') + 1);
             printf("%s\n", option ? option : "(none)");

@@ -26,7 +26,8 @@ int main(int argc, char **argv)
 {
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; i++) {
-        if (!strchr(argv[i], '=') || _putenv(argv[i]) != 0) return fprintf(stderr, "launch: bad setting %s\n", argv[i]), 2;
+        if (!strchr(argv[i], '=') || _putenv(argv[i]) != 0)
+            return fprintf(stderr, "launch: bad setting %s\n", argv[i]), 2;
     }
     if (i + 1 >= argc) return fprintf(stderr, "usage: launch NAME=VALUE... -- PROGRAM [ARG...]\n"), 2;
     SetConsoleCtrlHandler(ride_out, TRUE);

@@ -76,7 +76,8 @@ int main(int argc, char **argv)
         if (argv[i][0] != '@') continue;
         all_cmd += read_file(argv[i] + 1, std::ios::binary);
         std::vector<std::string> options = decode(read_file(argv[i] + 1, std::ios::in));
-        if (!quiet) printf("%s: %u option%s from %s\n", name, (unsigned)options.size(), options.size() == 1 ? "" : "s", argv[i] + 1);
+        unsigned count = (unsigned)options.size();
+        if (!quiet) printf("%s: %u option%s from %s\n", name, count, count == 1 ? "" : "s", argv[i] + 1);
         for (const std::string &o : options) {
             if (!quiet) printf("  %s\n", o.c_str());
             if (o.compare(0, 3, "-E+") == 0 && o.size() > 3) error_file = o.substr(3);

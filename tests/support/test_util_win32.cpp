@@ -189,14 +189,17 @@ tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::st
 {
     tu_result r{-1, "", ""};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
+    HANDLE null_in =
+        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
     char err_name[MAX_PATH + 1], temp_dir[MAX_PATH + 1];
     GetTempPathA(sizeof temp_dir, temp_dir);
     GetTempFileNameA(temp_dir, "tur", 0, err_name);
-    HANDLE err = CreateFileA(err_name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    HANDLE err = CreateFileA(err_name, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     HANDLE out_read, out_write;
-    if (null_in == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE || !CreatePipe(&out_read, &out_write, &inherit, 0)) {
+    if (null_in == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE ||
+        !CreatePipe(&out_read, &out_write, &inherit, 0)) {
         ADD_FAILURE() << "tu_run: cannot make the standard streams, error " << GetLastError();
         return r;
     }
