@@ -1,9 +1,9 @@
 /*
  * test_hostile_inputs_posix.cpp - hostile inputs only POSIX systems have:
  * one command file under a hard or symbolic link's name, "@" names of a
- * socket, a dangling link and an unreadable file, a back end without its
- * execute bit, temporary bases on a read-only file system or in a directory
- * without write permission, and signals while kvq waits.
+ * socket, a dangling link and an unreadable file, temporary bases on a
+ * read-only file system or in a directory without write permission, a back
+ * end without its execute bit, and signals while kvq waits.
  */
 #include <signal.h>
 #include <sys/socket.h>
@@ -54,10 +54,12 @@ TEST_F(HostileInputs, LinksSocketsAndModes)
         EXPECT_EQ(r.said, "(2082) can't create temporary file\n") << temp_base;
         EXPECT_TRUE(r.r.status == 1 && r.argv.empty()) << temp_base;
     }
+}
 
-    /* A back end without its execute bit cannot run. */
+TEST_F(KvqRun, ABackEndWithoutItsExecuteBitCannotRun)
+{
     chmod(program("torc").c_str(), 0644);
-    r = kvq({"-q"});
+    run r = kvq({"-q"});
     EXPECT_EQ(r.said, "(900) exec failed: " + bin + "/torc\n");
     EXPECT_EQ(r.r.status, 1);
 }
