@@ -2,9 +2,9 @@
  * alert.cpp - issuing alerts: lookup, filtering, counting, formatting and
  * writing one diagnostic line per alert.
  *
- * Every diagnostic of the program, and the debug facility's warnings, leave
- * through alert_emit: one line, echoed into the debug trace when asked,
- * written to standard error and flushed at once.
+ * Every alert leaves through alert_emit as one diagnostic line of the trace
+ * core (db_diag_line): echoed into the debug trace when asked, written to
+ * standard error's descriptor with one write.
  *
  * Invariants: the catalogue is loaded by the first numbered alert and never
  * before; the error count only grows, and the error that finds it at the limit
@@ -22,8 +22,8 @@
 
 #include "alloc.h"
 #include "hash.h"
-#include "kvdebug.h"
 #include "msgcat.h"
+#include "trace.h"
 
 /* Errors allowed before the run stops: the next one ends it. */
 constexpr uint32_t ALERT_ERROR_LIMIT = 20;
@@ -109,15 +109,14 @@ static void alert_append(const char *text, size_t len)
 }
 
 /* Ends the line with a newline (replacing its last character when it is
- * full), echoes it into the debug trace when asked and writes it. */
+ * full) and writes it as a diagnostic line (echoed into the debug trace when
+ * asked). */
 static void alert_emit(void)
 {
     if (as.line_len == ALERT_LINE_MAX) as.line_len--;
     as.line[as.line_len++] = '\n';
     as.line[as.line_len] = '\0';
-    if (gDebugFlags & DB_FLAG_ALERTS) db_alert_echo(as.line);
-    fwrite(as.line, 1, as.line_len, stderr);
-    fflush(stderr);
+    db_diag_line(as.line, as.line_len);
 }
 
 /* Copies `text` into the expansion buffer with "%m" replaced by the system's
@@ -186,24 +185,45 @@ static bool alert_dropped(const alert_entry *entry)
     return entry->type == ALERT_WARNING && entry->level < ALERT_WARNING_THRESHOLD;
 }
 
-int valert(uint32_t number, va_list ap)
+/* The type alert_issue returns for an alert it dropped. */
+constexpr uint32_t ALERT_DROPPED = UINT32_MAX;
+
+/* Looks the alert up, filters, counts and writes it; returns its type, or
+ * ALERT_DROPPED when nothing was written.  With `stop` the type is fatal
+ * whatever the catalogue says.  Leaves ending the process to the caller. */
+static uint32_t alert_issue(uint32_t number, bool stop, va_list ap)
 {
     /* Kept aside until formatting: loading the catalogue may change errno and
      * may report malformed lines, which set the saved errno of their own. */
     int saved = errno;
     if (!as.initialised) alert_init();
     alert_entry *entry = alert_lookup(number);
-    if (alert_dropped(entry)) {
-        free(entry);
-        return 0;
+    if (stop) entry->type = ALERT_FATAL;
+    uint32_t type = alert_dropped(entry) ? ALERT_DROPPED : entry->type;
+    if (type != ALERT_DROPPED) {
+        alert_clear_line();
+        if (type == ALERT_ERROR) alert_count_error();
+        as.saved_errno = saved;
+        alert_format(entry->number, type, entry->text, ap);
     }
-    alert_clear_line();
-    if (entry->type == ALERT_ERROR) alert_count_error();
-    as.saved_errno = saved;
-    alert_format(entry->number, entry->type, entry->text, ap);
-    if (entry->type == ALERT_FATAL) alert_exit();
     free(entry);
-    return 1;
+    return type;
+}
+
+int valert(uint32_t number, va_list ap)
+{
+    uint32_t type = alert_issue(number, false, ap);
+    if (type == ALERT_FATAL) alert_exit();
+    return type != ALERT_DROPPED;
+}
+
+void alert_fatal(uint32_t number, ...)
+{
+    va_list ap;
+    va_start(ap, number);
+    alert_issue(number, true, ap);
+    va_end(ap);
+    alert_exit();
 }
 
 int alert(uint32_t number, ...)
@@ -294,7 +314,31 @@ int alert_typed(uint32_t number, const char *type, const char *fmt, ...)
 void alert_vprint(const char *fmt, va_list ap)
 {
     as.saved_errno = errno;
-    alert_clear_line();
-    as.line_len = alert_written(vsnprintf(as.line, ALERT_LINE_MAX, fmt, ap), ALERT_LINE_MAX);
-    alert_emit();
+    db_diag_vprintf(fmt, ap);
+}
+
+/* ---- the trace core's reports ---------------------------------------------- */
+
+/* Alert 296 as it prints, formatted in advance: raising it would look it up
+ * in the catalogue, which allocates, and the path that reports running out of
+ * memory must not fail the same way.  So neither the catalogue nor the exit
+ * hook is involved: a message file cannot change this line, and the debug
+ * trace and package are not finished. */
+static const char ALERT_OUT_OF_MEMORY_LINE[] = "(296) out of memory\n";
+
+static void alert_out_of_memory(void)
+{
+    os_emergency_exit(ALERT_OUT_OF_MEMORY_LINE, sizeof ALERT_OUT_OF_MEMORY_LINE - 1, 1);
+}
+
+static void alert_assertion(uint32_t level, const char *expr, const char *file, int line)
+{
+    /* Level 1 raises 1503 (fatal), 2 raises 1502 (error), 3 raises 1501. */
+    alert(ALERT_ASSERT_FATAL + DB_ASSERT_FATAL - level, expr, file, line);
+}
+
+void alert_install_hooks(void)
+{
+    db_set_out_of_memory_hook(alert_out_of_memory);
+    db_set_assert_hook(alert_assertion);
 }

@@ -39,7 +39,7 @@ enum : uint32_t {
     ALERT_TOO_MANY_ERRORS = 1,
     ALERT_MALFORMED_LINE = 3,
     ALERT_CANT_OPEN_FILE = 141,
-    ALERT_OUT_OF_MEMORY = 296,
+    ALERT_OUT_OF_MEMORY = 296,     /* printed preformatted by the out-of-memory hook */
     ALERT_EXEC_FAILED = 900,
     ALERT_EXIT_STATUS = 908,
     ALERT_ARGUMENT_TOO_LONG = 917,
@@ -52,6 +52,8 @@ enum : uint32_t {
     ALERT_CANT_CREATE_TEMP = 2082,
     ALERT_CMDFILE_SELF = 2083,     /* an "@" file that includes itself */
     ALERT_CMDFILE_DEPTH = 2084,    /* "@" files nested too deeply */
+    ALERT_CANT_REDIRECT_STDERR = 2085,
+    ALERT_WAIT_FAILED = 2087,      /* the back end started, its status is lost */
 };
 
 /* Raises a numbered alert; the arguments fill the catalogue text.  Returns 1
@@ -60,6 +62,12 @@ enum : uint32_t {
 int alert(uint32_t number, ...);
 int valert(uint32_t number, va_list ap);
 
+/* Raises an alert after which the run cannot go on: the line is written in
+ * the error form and the process ends as after a fatal alert, whatever
+ * type a message file gives the number (a dropped warning included).  Its
+ * text still comes from the catalogue, or from the message file. */
+KVQ_NORETURN void alert_fatal(uint32_t number, ...);
+
 /* As alert, but each number at most once per run; a repeat returns 0. */
 int alert_once(uint32_t number, ...);
 
@@ -67,13 +75,22 @@ int alert_once(uint32_t number, ...);
  * format come from the caller: no catalogue, no promotion; only errors count. */
 int alert_typed(uint32_t number, const char *type, const char *fmt, ...) KVQ_PRINTF(3, 4);
 
-/* One free-form line through the same output path (echo to the debug trace
- * included): no number, no counting, no "%m" expansion, at most 8190 chars. */
+/* One free-form line through the same output path (db_diag_vprintf, echo to
+ * the debug trace included): no number, no counting, no "%m" expansion, at
+ * most 8190 chars. */
 void alert_vprint(const char *fmt, va_list ap);
 
 /* Loads the catalogue (msg_filename(255), load_edf) and marks it loaded.
  * Runs once; valert calls it on the first numbered alert. */
 void alert_init(void);
+
+/* Makes alerts of the trace core's reports (trace.h): running out of memory
+ * writes the line of the fatal alert 296, "(296) out of memory", with one
+ * write, removes the temporary directory and ends the process with status 1,
+ * allocating nothing (os_emergency_exit); a failed consistency check at
+ * assert level 1, 2 or 3 raises alert 1503, 1502 or 1501.  A program calls it
+ * first thing in main; until then the trace core's plain defaults stand in. */
+void alert_install_hooks(void);
 
 /* The hook run before a fatal exit (the driver's cleanup).  The status passed
  * is 1.  Without a hook the process simply exits. */

@@ -2,8 +2,9 @@
  * alloc.cpp - the allocation primitive and the formatter into heap strings.
  *
  * Invariant: no function here returns NULL.  Exhaustion of the heap is
- * reported in exactly one place (alloc_out_of_memory), as the fatal alert
- * "out of memory", so no caller anywhere tests an allocation result.
+ * reported in exactly one place (alloc_out_of_memory), through the trace
+ * core's out-of-memory hook, which the diagnostics make the fatal alert "out
+ * of memory", so no caller anywhere tests an allocation result.
  */
 #include "alloc.h"
 
@@ -12,13 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alert.h"
+#include "trace.h"
 
-/* The fatal alert does not return; abort() guards against a hook that does. */
 void alloc_out_of_memory(void)
 {
-    alert(ALERT_OUT_OF_MEMORY);
-    abort();
+    db_out_of_memory();
 }
 
 void *alloc_zeroed(uint32_t size)

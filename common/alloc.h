@@ -1,8 +1,10 @@
 /*
  * alloc.h - the allocation primitive and a formatter into heap strings.
  *
- * Running out of memory is handled in exactly one place: alloc_zeroed raises
- * the fatal alert 296 "out of memory", so callers never test a result.
+ * Running out of memory is handled in exactly one place: the trace core's
+ * out-of-memory hook (db_out_of_memory), which the diagnostics make the fatal
+ * alert 296 "out of memory" and which never returns, so callers never test a
+ * result.
  * Memory is ordinary heap memory, released with free().
  */
 #ifndef KVQ_ALLOC_H
@@ -34,8 +36,8 @@ void *alloc_grow(void *p, size_t old_size, size_t new_size);
  * Exhaustion is fatal alert 296. */
 void *alloc_large(size_t size);
 
-/* Raises the fatal alert 296 "out of memory"; for callers that find a
- * request cannot be represented before asking the heap. */
+/* Reports running out of memory (db_out_of_memory) and never returns; for
+ * callers that find a request cannot be represented before asking the heap. */
 KVQ_NORETURN void alloc_out_of_memory(void);
 
 /* A new heap string holding the printf-style result, cut to at most 4095

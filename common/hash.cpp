@@ -17,8 +17,8 @@
 #include <cstring>
 
 #include "alloc.h"
-#include "kvdebug.h"
 #include "osdep.h"
+#include "trace.h"
 #include "vector.h"
 
 /* Record flags. */

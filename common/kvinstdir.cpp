@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kvdebug.h"
 #include "osdep.h"
 #include "stringcache.h"
+#include "trace.h"
 
 static const char *kvinstall_dir;
 static const char *kvinstall_ver;

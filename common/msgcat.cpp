@@ -22,10 +22,10 @@
 #include <cstring>
 
 #include "alloc.h"
-#include "kvdebug.h"
 #include "kvinstdir.h"
 #include "registry.h"
 #include "stringcache.h"
+#include "trace.h"
 #include "vector.h"
 #include "werror.h"
 

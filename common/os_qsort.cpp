@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alloc.h"
 #include "osdep.h"
+#include "trace.h"
 
 /* Pivots of at most this many bytes live on the stack; larger element types
  * (none in this program) take the buffer from the heap. */
@@ -46,7 +46,8 @@ void os_qsort(void *vbase, size_t n, size_t size, int (*cmp)(const void *, const
     assert(size < UINT32_MAX);
 
     char local_pivot[QSORT_LOCAL_PIVOT];
-    char *pivot = size < QSORT_LOCAL_PIVOT ? local_pivot : (char *)alloc_zeroed((uint32_t)size + 1);
+    char *pivot = size < QSORT_LOCAL_PIVOT ? local_pivot : (char *)malloc(size);
+    if (pivot == NULL) db_out_of_memory();
     char *base = (char *)vbase;
     qsort_range stack[QSORT_STACK_DEPTH];
     int depth = 0;

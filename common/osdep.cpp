@@ -1,9 +1,14 @@
 /*
  * osdep.cpp - the parts of the platform layer that are the same on every
- * platform once its separator constants and os_last_sep are given: path
- * pieces, existence tests, directory listing, the command-line limit and the
- * case-insensitive comparisons.  osdep_posix.cpp and osdep_win32.cpp provide
- * the rest of osdep.h.
+ * platform once its separator constants are given: the layer's heap
+ * helpers, path pieces, existence tests, directory listing, the naming rule
+ * of temporary files, the command-line limit and the case-insensitive
+ * comparisons.  osdep_posix.cpp and osdep_win32.cpp provide the rest of
+ * osdep.h.
+ *
+ * Like the rest of the layer it uses only the C library and the trace core:
+ * heap blocks come from malloc, and running out of memory goes to
+ * db_out_of_memory, which does not return.
  */
 #include "osdep.h"
 
@@ -11,17 +16,56 @@
 #include <sys/stat.h>
 
 #include <cassert>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "alloc.h"
+#include "osdep_heap.h"
+#include "trace.h"
+
+/* ---- heap helpers ------------------------------------------------------------- */
+
+void *os_zalloc(size_t size)
+{
+    void *p = calloc(size != 0 ? size : 1, 1);
+    if (p == NULL) db_out_of_memory();
+    return p;
+}
+
+char *os_strdup(const char *s)
+{
+    return os_copy_n(s, strlen(s));
+}
 
 char *os_copy_n(const char *s, size_t n)
 {
     assert(n < UINT32_MAX);
-    char *copy = (char *)alloc_zeroed((uint32_t)(n + 1));
+    char *copy = (char *)os_zalloc(n + 1);
     memcpy(copy, s, n);
     return copy;
+}
+
+/* Names this layer formats are short: they are built here once, and only a
+ * longer one is formatted a second time, straight into its heap copy. */
+constexpr size_t OS_FORMAT_LOCAL = 256;
+
+char *os_format(const char *fmt, ...)
+{
+    char local[OS_FORMAT_LOCAL];
+    va_list ap;
+    va_start(ap, fmt);
+    int len = vsnprintf(local, sizeof local, fmt, ap);
+    va_end(ap);
+    if (len < 0) len = 0, local[0] = '\0';
+    char *text = (char *)os_zalloc((size_t)len + 1);
+    if ((size_t)len < sizeof local) {
+        memcpy(text, local, (size_t)len + 1);
+    } else {
+        va_start(ap, fmt);
+        vsnprintf(text, (size_t)len + 1, fmt, ap);
+        va_end(ap);
+    }
+    return text;
 }
 
 /* ---- path pieces ------------------------------------------------------------- */
@@ -36,7 +80,7 @@ char *os_path_join(const char *dir, const char *name)
     size_t name_len = strlen(name);
     size_t size = dir_len + need_sep + name_len + 1;
     assert(size <= UINT32_MAX);
-    char *joined = (char *)alloc_zeroed((uint32_t)size);
+    char *joined = (char *)os_zalloc(size);
     memcpy(joined, dir, dir_len);
     if (need_sep) joined[dir_len] = OS_DIR_SEP;
     memcpy(joined + dir_len + need_sep, name, name_len);
@@ -51,7 +95,7 @@ const char *os_basename(const char *path)
 
 char *os_basename_copy(const char *path)
 {
-    return path ? os_copy_n(os_basename(path), strlen(os_basename(path))) : NULL;
+    return path ? os_strdup(os_basename(path)) : NULL;
 }
 
 char *os_basename_to_dot(const char *path)
@@ -99,7 +143,7 @@ int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
 char *os_temp_path(const char *dir, uint32_t number, const char *ext)
 {
     const char *sep = (!ext || ext[0] == '.') ? "" : ".";
-    char *name = alloc_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, number, sep, ext ? ext : "");
+    char *name = os_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, number, sep, ext ? ext : "");
     char *path = os_path_join(dir, name);
     free(name);
     return path;

@@ -1,27 +1,31 @@
 /*
  * osdep_win32.cpp - the platform layer for Windows on x86-64 (the msvcrt
- * runtime): separators and absolute paths, the process temporary directory,
- * directory trees, the program's own path, starting a child and waiting for
- * it, and the runtime primitives the rest of the code reaches only through
- * osdep.h.
+ * runtime): absolute paths, the process temporary directory and its console
+ * control handler, directory trees, the program's own path, starting a child
+ * and waiting for it, the last-resort exit, and the runtime primitives the
+ * rest of the code reaches only through osdep.h.
  *
  * Invariants:
- *  - Paths are Windows paths: the backslash is written and trimmed; a path is
- *    split at its last backslash, else its last slash, else its last colon.
  *  - The process has at most one temporary directory, held in a fixed slot
- *    (g_temp_dir); it is removed at exit by os_temp_cleanup and on Ctrl-C,
- *    Ctrl-Break and the closing of the console by a console control handler.
- *    The handler runs on a thread of its own, so the removal is serialised
- *    by g_temp_lock and the slot is emptied once the directory is gone.
- *  - Heap memory comes from the allocation module only through the path
- *    pieces of osdep.cpp, os_temp_candidate (alloc_format) and os_spawn
- *    (alloc_zeroed); nothing here raises an alert: failures are results (and
- *    errno).
+ *    (g_temp_dir), with the list of every name handed out in it (the guard
+ *    list).  It is removed at exit by os_temp_cleanup and on Ctrl-C,
+ *    Ctrl-Break and the closing of the console by a console control handler,
+ *    installed before the directory is made.  The handler runs on a thread
+ *    of its own, so making, naming and removing are serialised by
+ *    g_temp_lock, and the slot is emptied once the directory is gone.
+ *  - Descriptors this layer opens for the process itself lie above the
+ *    standard ones and are marked _O_NOINHERIT, on a handle that is not
+ *    inheritable: _spawnv hands the child neither.
+ *  - Failures are results (and errno); nothing here raises an alert.  Only
+ *    running out of memory ends the process, through the trace core.
+ *  - Nothing here calls a module above the trace core: heap blocks come from
+ *    the C library (osdep_heap.h).
  */
 #include "osdep.h"
 
 #include <direct.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
 #include <sys/stat.h>
@@ -34,21 +38,51 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alloc.h"
+#include "osdep_heap.h"
+
+/* The null device: reads see end of file, writes vanish. */
+constexpr const char *OS_NULL_DEVICE = "NUL";
+
+/* ---- errors -------------------------------------------------------------------- */
+
+/* The errno of a Win32 error, for the calls made here directly (the runtime
+ * sets errno for its own). */
+struct os_error_row {
+    DWORD error;
+    int err;
+};
+
+/* Win32 error                  errno */
+constexpr os_error_row OS_ERRORS[] = {
+    {ERROR_FILE_NOT_FOUND,       ENOENT},
+    {ERROR_PATH_NOT_FOUND,       ENOENT},
+    {ERROR_INVALID_NAME,         ENOENT},
+    {ERROR_INVALID_DRIVE,        ENOENT},
+    {ERROR_BAD_PATHNAME,         ENOENT},
+    {ERROR_ACCESS_DENIED,        EACCES},
+    {ERROR_SHARING_VIOLATION,    EACCES},
+    {ERROR_LOCK_VIOLATION,       EACCES},
+    {ERROR_WRITE_PROTECT,        EACCES},
+    {ERROR_TOO_MANY_OPEN_FILES,  EMFILE},
+    {ERROR_NOT_ENOUGH_MEMORY,    ENOMEM},
+    {ERROR_OUTOFMEMORY,          ENOMEM},
+    {ERROR_FILE_EXISTS,          EEXIST},
+    {ERROR_ALREADY_EXISTS,       EEXIST},
+    {ERROR_DISK_FULL,            ENOSPC},
+    {ERROR_INVALID_HANDLE,       EBADF},
+};
+
+/* Sets errno from GetLastError(); EINVAL for an error not in the table. */
+static void os_set_errno(void)
+{
+    DWORD error = GetLastError();
+    errno = EINVAL;
+    for (const os_error_row &row : OS_ERRORS) {
+        if (row.error == error) errno = row.err;
+    }
+}
 
 /* ---- path pieces --------------------------------------------------------------- */
-
-/* The separators, in the order in which they are searched for. */
-constexpr char OS_SEPARATORS[] = {'\\', '/', ':'};
-
-const char *os_last_sep(const char *path)
-{
-    if (!path) return NULL;
-    for (char sep : OS_SEPARATORS) {
-        if (const char *at = strrchr(path, sep)) return at;
-    }
-    return NULL;
-}
 
 bool os_is_absolute(const char *path)
 {
@@ -62,20 +96,14 @@ static bool os_is_bare_drive(const char *path)
     return isalpha((unsigned char)path[0]) && path[1] == ':' && path[2] == '\0';
 }
 
-bool os_file_id(const char *path, os_file_identity *id)
+bool os_stream_id(FILE *stream, os_file_identity *id)
 {
-    if (!path) return false;
-    /* No access asked for: only the file's metadata is read, whatever its
-     * sharing mode; FILE_FLAG_BACKUP_SEMANTICS lets a directory be opened. */
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(stream));
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(h, &info) != 0;
-    CloseHandle(h);
-    if (!ok) return false;
+    if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) return false;
     id->dev = info.dwVolumeSerialNumber;
     id->ino = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    id->is_dir = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return true;
 }
 
@@ -117,7 +145,7 @@ static int os_make_dirs_in(char *path)
 int os_make_dirs(const char *path)
 {
     assert(path);
-    char *copy = os_copy_n(path, strlen(path));
+    char *copy = os_strdup(path);
     int rc = os_make_dirs_in(copy);
     free(copy);
     return rc;
@@ -160,10 +188,37 @@ int os_remove_tree(const char *path)
 
 /* ---- the process temporary directory ----------------------------------------------- */
 
-static char *g_temp_dir;          /* the process temporary directory; NULL: none */
-static uint32_t g_name_counter;   /* names handed out so far */
-static bool g_cleanup_registered; /* atexit and the console handler are in place */
-static SRWLOCK g_temp_lock = SRWLOCK_INIT; /* the exit handler against the console handler */
+/* A run of the driver hands out one or two names; 16 slots never regrow there. */
+constexpr uint32_t OS_GUARD_INITIAL = 16;
+
+static SRWLOCK g_temp_lock = SRWLOCK_INIT; /* the console handler's thread against the others */
+static char *g_temp_dir;                   /* the process temporary directory; NULL: none */
+static char **g_guard_paths;               /* every name handed out in it, full paths */
+static uint32_t g_guard_count, g_guard_capacity;
+static uint32_t g_name_counter;            /* names handed out so far */
+static bool g_exit_registered;             /* atexit(os_temp_cleanup) done */
+static bool g_console_guarded;             /* the console handler is installed */
+
+/* Ctrl-C, Ctrl-Break or the console closing: the directory goes before the
+ * process does.  Ctrl-C and Ctrl-Break then end the process with the status
+ * Windows gives a process they end (STATUS_CONTROL_C_EXIT), which Wine's
+ * default handling would not; for the console closing the system's default
+ * handling follows.  A process started with Ctrl-C ignored is never called
+ * for it. */
+static BOOL WINAPI os_console_handler(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    os_temp_cleanup();
+    if (event != CTRL_CLOSE_EVENT) ExitProcess(STATUS_CONTROL_C_EXIT);
+    return FALSE;
+}
+
+static void os_console_guard(void)
+{
+    if (g_console_guarded) return;
+    g_console_guarded = true;
+    SetConsoleCtrlHandler(os_console_handler, TRUE);
+}
 
 /* The base directory: TEMP when it is set, else TMP; "." when the value found
  * is empty or neither is set (an empty TEMP does not fall back to TMP). */
@@ -185,28 +240,15 @@ static char *os_temp_candidate(const char *base, char letter)
     leaf = leaf ? leaf + 1 : fresh;
     char last = base[strlen(base) - 1];
     const char *sep = last == '\\' || last == ':' ? "" : "\\";
-    return alloc_format("%s%skv%c%s", base, sep, letter, leaf);
+    return os_format("%s%skv%c%s", base, sep, letter, leaf);
 }
 
-/* Ctrl-C, Ctrl-Break or the console closing: the directory goes before the
- * process does.  Ctrl-C and Ctrl-Break then end the process with the status
- * Windows gives a process they end (STATUS_CONTROL_C_EXIT), which Wine's
- * default handling would not; for the other events the system's default
- * handling follows.  A process started with Ctrl-C ignored is never called
- * for it. */
-static BOOL WINAPI os_console_handler(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    os_temp_cleanup();
-    if (event != CTRL_CLOSE_EVENT) ExitProcess(STATUS_CONTROL_C_EXIT);
-    return FALSE;
-}
-
-/* 1. For each letter from 'A' to 'Z': a candidate that exists is skipped; one
+/* With g_temp_lock held and the console handler in place:
+ * 1. For each letter from 'A' to 'Z': a candidate that exists is skipped; one
  *    that os_make_dirs creates, or that has meanwhile appeared as a
  *    directory, is taken.
- * 2. The first success registers the cleanup (atexit and the console
- *    handler); the directory fills the slot.
+ * 2. The first success registers the exit handler; the directory fills the
+ *    slot.
  * False when all 26 candidates fail: nothing is remembered. */
 static bool os_temp_setup(void)
 {
@@ -220,21 +262,41 @@ static bool os_temp_setup(void)
             free(candidate);
     }
     if (!dir) return false;
-    if (!g_cleanup_registered) {
+    if (!g_exit_registered) {
         atexit(os_temp_cleanup);
-        SetConsoleCtrlHandler(os_console_handler, TRUE);
-        g_cleanup_registered = true;
+        g_exit_registered = true;
     }
-    AcquireSRWLockExclusive(&g_temp_lock);
     g_temp_dir = dir;
-    ReleaseSRWLockExclusive(&g_temp_lock);
     return true;
 }
 
+/* Adds `path` to the guard list (g_temp_lock held). */
+static void os_guard_remember(const char *path)
+{
+    if (g_guard_count == g_guard_capacity) {
+        uint32_t capacity = g_guard_capacity ? g_guard_capacity * 2 : OS_GUARD_INITIAL;
+        char **grown = (char **)os_zalloc(capacity * sizeof(char *));
+        if (g_guard_count) memcpy(grown, g_guard_paths, g_guard_count * sizeof(char *));
+        free(g_guard_paths);
+        g_guard_paths = grown;
+        g_guard_capacity = capacity;
+    }
+    g_guard_paths[g_guard_count++] = os_strdup(path);
+}
+
+/* The directory is made while the console handler waits on the lock: no
+ * moment is left in which Ctrl-C could orphan it. */
 char *os_temp_name(const char *ext)
 {
-    if (!g_temp_dir && !os_temp_setup()) return NULL;
-    return os_temp_path(g_temp_dir, g_name_counter++, ext);
+    os_console_guard();
+    AcquireSRWLockExclusive(&g_temp_lock);
+    char *path = NULL;
+    if (g_temp_dir || os_temp_setup()) {
+        path = os_temp_path(g_temp_dir, g_name_counter++, ext);
+        os_guard_remember(path);
+    }
+    ReleaseSRWLockExclusive(&g_temp_lock);
+    return path;
 }
 
 const char *os_temp_dir(void)
@@ -248,6 +310,10 @@ void os_temp_cleanup(void)
     if (g_temp_dir && os_exists(g_temp_dir)) os_remove_tree(g_temp_dir);
     free(g_temp_dir);
     g_temp_dir = NULL;
+    for (uint32_t i = 0; i < g_guard_count; i++) free(g_guard_paths[i]);
+    free(g_guard_paths);
+    g_guard_paths = NULL;
+    g_guard_count = g_guard_capacity = 0;
     ReleaseSRWLockExclusive(&g_temp_lock);
 }
 
@@ -260,7 +326,7 @@ char *os_getcwd(void)
 {
     static char buf[OS_CWD_BUFFER];
     if (!_getcwd(buf, sizeof buf)) buf[0] = '\0';
-    return os_copy_n(buf, strlen(buf));
+    return os_strdup(buf);
 }
 
 /* The runtime knows the program's full path (_pgmptr): argv[0] is not needed. */
@@ -271,10 +337,37 @@ void os_set_argv0(const char *)
 char *os_program_path(void)
 {
     const char *path = _pgmptr;
-    return path && *path ? os_copy_n(path, strlen(path)) : NULL;
+    return path && *path ? os_strdup(path) : NULL;
 }
 
 /* ---- processes ------------------------------------------------------------------------ */
+
+/* A descriptor the runtime has no usable handle for: closed, or marked open
+ * without a handle because the process started without that standard handle
+ * (msvcrt gives -1 then, Wine's -2). */
+static bool os_fd_missing(int fd)
+{
+    intptr_t h = _get_osfhandle(fd);
+    return h == -1 || h == -2;
+}
+
+/* 1. Each standard descriptor without a handle gets "NUL" opened read-write
+ *    in its place; _dup2 also makes it the Win32 standard handle, which a
+ *    child inherits.  When NUL cannot be opened they stay as they are.
+ * 2. The console control handler goes in place. */
+void os_process_init(void)
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        if (!os_fd_missing(fd)) continue;
+        int nul = _open(OS_NULL_DEVICE, _O_RDWR);
+        if (nul < 0) break;
+        if (nul != fd) {
+            _dup2(nul, fd);
+            _close(nul);
+        }
+    }
+    os_console_guard();
+}
 
 /* True when `arg` holds a character for which isspace is true. */
 static bool os_has_space(const char *arg)
@@ -299,8 +392,7 @@ int os_spawn(const char *path, char *const argv[])
     size_t count = 0, text_size = 0;
     for (; argv[count]; count++) text_size += strlen(argv[count]) + 3;
     size_t table_size = (count + 1) * sizeof(char *);
-    assert(table_size + text_size < UINT32_MAX);
-    char *block = (char *)alloc_zeroed((uint32_t)(table_size + text_size));
+    char *block = (char *)os_zalloc(table_size + text_size);
     char **quoted = (char **)block;
     char *text = block + table_size;
     for (size_t i = 0; i < count; i++) {
@@ -321,16 +413,93 @@ int os_spawn(const char *path, char *const argv[])
     return status;
 }
 
+/* One write to standard error; then, as the console handler would, every
+ * name handed out and the directory go, with DeleteFileA and
+ * RemoveDirectoryA on the strings made beforehand; _exit skips the exit
+ * handlers and leaves the streams unflushed. */
+void os_emergency_exit(const char *line, size_t len, int status)
+{
+    (void)os_write_all(2, line, len); /* nowhere else to report a failure */
+    for (uint32_t i = 0; i < g_guard_count; i++) DeleteFileA(g_guard_paths[i]);
+    if (g_temp_dir) RemoveDirectoryA(g_temp_dir);
+    _exit(status);
+}
+
 /* ---- runtime primitives ------------------------------------------------------------------ */
 
-int os_dup(int fd)
+/* Takes `handle` (not inheritable) as a descriptor with `flags` and
+ * _O_NOINHERIT, above the standard descriptors: those that are free are held
+ * by NUL meanwhile, since the runtime gives out the lowest free descriptor.
+ * On failure the handle is closed; -1 with errno set. */
+static int os_take_private(HANDLE handle, int flags)
 {
-    return _dup(fd);
+    int held[3], count = 0;
+    for (int nul; count < 3 && (nul = _open(OS_NULL_DEVICE, _O_RDONLY | _O_NOINHERIT)) >= 0;) {
+        if (nul > 2) {
+            _close(nul);
+            break;
+        }
+        held[count++] = nul;
+    }
+    int fd = _open_osfhandle((intptr_t)handle, flags | _O_NOINHERIT);
+    int take_errno = errno;
+    if (fd < 0) CloseHandle(handle);
+    while (count > 0) _close(held[--count]);
+    errno = take_errno;
+    return fd;
+}
+
+/* The duplicate keeps the translation mode of `fd`, which _setmode reports
+ * (and is given back at once). */
+int os_dup_private(int fd)
+{
+    if (os_fd_missing(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    HANDLE copy;
+    if (!DuplicateHandle(GetCurrentProcess(), (HANDLE)_get_osfhandle(fd), GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        os_set_errno();
+        return -1;
+    }
+    int mode = _setmode(fd, _O_BINARY);
+    if (mode != -1) _setmode(fd, mode);
+    return os_take_private(copy, mode == _O_BINARY ? _O_BINARY : _O_TEXT);
 }
 
 int os_dup2(int fd, int fd2)
 {
     return _dup2(fd, fd2);
+}
+
+int os_close(int fd)
+{
+    return _close(fd);
+}
+
+/* The runtime's own append mode seeks to the end before each write, which
+ * another process can overtake; a handle with append access alone writes at
+ * the end in the same step.  Truncating needs write access, so a file to
+ * empty is opened once for that first.  Other processes may read, write and
+ * append meanwhile (a back end appends to the same file). */
+int os_open_append(const char *path, bool truncate)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (truncate) {
+        HANDLE h = CreateFileA(path, GENERIC_WRITE, share, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h == INVALID_HANDLE_VALUE) {
+            os_set_errno();
+            return -1;
+        }
+        CloseHandle(h);
+    }
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        os_set_errno();
+        return -1;
+    }
+    return os_take_private(h, _O_TEXT);
 }
 
 int os_fileno(FILE *stream)
@@ -341,6 +510,23 @@ int os_fileno(FILE *stream)
 bool os_isatty(int fd)
 {
     return _isatty(fd) != 0;
+}
+
+/* msvcrt's "N" mode flag opens with _O_NOINHERIT: the handle is made not
+ * inheritable and _spawnv leaves the descriptor out. */
+FILE *os_fopen_noinherit(const char *path, const char *mode)
+{
+    char flags[8];
+    size_t len = strlen(mode);
+    assert(len + 2 <= sizeof flags);
+    memcpy(flags, mode, len);
+    memcpy(flags + len, "N", 2);
+    return fopen(path, flags);
+}
+
+bool os_reopen_null(FILE *stream, const char *mode)
+{
+    return freopen(OS_NULL_DEVICE, mode, stream) != NULL;
 }
 
 /* ---- memory ------------------------------------------------------------------ */

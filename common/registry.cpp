@@ -12,10 +12,10 @@
 
 #include <cassert>
 
-#include "kvdebug.h"
 #include "kvinstdir.h"
 #include "osdep.h"
 #include "stringcache.h"
+#include "trace.h"
 
 struct reg_row {
     int kind;

@@ -16,7 +16,6 @@
 #include "skiplist.h"
 
 #include <cassert>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,10 +34,10 @@ static int32_t sl_default_cmp(uintptr_t a, uintptr_t b)
     return (int32_t)((uint32_t)a - (uint32_t)b);
 }
 
-/* One zeroed allocation holding the fixed fields and `level` links. */
+/* One zeroed allocation holding the fields and `level` links. */
 static sl_node *sl_node_new(uint32_t level)
 {
-    size_t size = offsetof(sl_node, forward) + level * sizeof(sl_node *);
+    size_t size = sizeof(sl_node) + level * sizeof(sl_node *);
     sl_node *node = (sl_node *)alloc_zeroed((uint32_t)size);
     node->level = level;
     return node;
@@ -69,7 +68,7 @@ static sl_node *sl_search(sl_list *l, uintptr_t key, uint32_t code, bool update)
     bool same = false;
     for (uint32_t i = level; i-- > 0;) {
         same = false;
-        while ((next = x->forward[i]) != NULL) {
+        while ((next = sl_links(x)[i]) != NULL) {
             if (next->code != code) {
                 if (next->code > code)
                     break;
@@ -119,14 +118,14 @@ int sl_insert(sl_list *l, uintptr_t key, uintptr_t value)
     node->code = code;
     if (level > l->head->level) {
         l->head->level = level;
-        l->head->forward[level - 1] = NULL;
+        sl_links(l->head)[level - 1] = NULL;
         l->update[level - 1] = l->head;
     }
     for (uint32_t i = level; i-- > 0;) {
         sl_node *op = l->update[i];
         assert(op);
-        node->forward[i] = op->forward[i];
-        op->forward[i] = node;
+        sl_links(node)[i] = sl_links(op)[i];
+        sl_links(op)[i] = node;
     }
     l->count++;
     return 1;
@@ -146,7 +145,7 @@ uintptr_t sl_delete(sl_list *l, uintptr_t key)
     for (uint32_t i = node->level; i-- > 0;) {
         sl_node *op = l->update[i];
         assert(op);
-        op->forward[i] = node->forward[i];
+        sl_links(op)[i] = sl_links(node)[i];
     }
     l->count--;
     uintptr_t value = node->value;

@@ -16,13 +16,22 @@ constexpr uint32_t SL_MAX_LEVEL = 16;
 typedef uint32_t (*sl_key_fn)(uintptr_t key);
 typedef int32_t (*sl_cmp_fn)(uintptr_t a, uintptr_t b);
 
+/* A node is one allocation: these fields, then `level` forward links
+ * (sl_links). */
 struct sl_node {
     uintptr_t value;
     uintptr_t key;
     uint32_t code;       /* key function's result for key */
     uint32_t level;      /* number of forward links, 1..SL_MAX_LEVEL */
-    sl_node *forward[1]; /* `level` links, allocated with the node */
 };
+static_assert(sizeof(sl_node) % alignof(sl_node *) == 0, "the links follow the fields without a gap");
+
+/* The forward links that follow `node`'s fields: link i leads to the next
+ * node on level i (NULL at the end). */
+inline sl_node **sl_links(sl_node *node)
+{
+    return reinterpret_cast<sl_node **>(node + 1);
+}
 
 struct sl_list {
     sl_node *head;                    /* SL_MAX_LEVEL links; level = list level */

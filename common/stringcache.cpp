@@ -37,7 +37,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alert.h"
 #include "alloc.h"
 #include "vector.h"
 
@@ -239,12 +238,8 @@ static char *scratch_reserve(uint64_t need, size_t keep)
 {
     if (need <= g_scratch_size)
         return g_scratch;
-    if (need > UINT32_MAX) {
-        /* No text this long fits the 32-bit size: out of memory, which is
-         * fatal; abort in case a message file made the alert non-fatal. */
-        alert(ALERT_OUT_OF_MEMORY);
-        abort();
-    }
+    /* No text this long fits the 32-bit size: out of memory. */
+    if (need > UINT32_MAX) alloc_out_of_memory();
     scratch_replace(scratch_size_for(2 * need), keep);
     return g_scratch;
 }

@@ -11,7 +11,7 @@
 #include "tally_table.h"
 
 #include "alloc.h"
-#include "kvdebug.h"
+#include "trace.h"
 #include "vector.h"
 
 /* The key order of the table being sorted; vec_sort's comparator receives

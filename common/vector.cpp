@@ -21,8 +21,8 @@
 
 #include "alloc.h"
 #include "freecache.h"
-#include "kvdebug.h"
 #include "osdep.h"
+#include "trace.h"
 
 struct vec_iter {
     uint32_t position;  /* index of the next item to return */

@@ -17,7 +17,7 @@
 #include "alert.h"
 #include "numset.h"
 #include "osdep.h"
-#include "kvdebug.h"
+#include "trace.h"
 
 struct werr_state {
     uint8_t initialised;  /* both sets exist: promotion is in force */

@@ -1,7 +1,7 @@
 /*
  * kvdebug.cpp - the "--kvdebug=" option: debug state, option table, parser,
- * the regenerated option handed to launched programs, the assertion levels
- * and the end-of-run step.
+ * the regenerated option handed to launched programs and the end-of-run
+ * step.
  *
  * Invariants kept here:
  *  - Only the first "--kvdebug" argument of a process (or since
@@ -16,19 +16,20 @@
 #include "kvdebug.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "alert.h"
 #include "alloc.h"
 #include "hash.h"
+#include "kvdebug_state.h"
+#include "osdep.h"
 #include "stringcache.h"
 #include "tally_table.h"
+#include "trace.h"
 #include "vector.h"
 
-uint32_t gDebugFlags = 0;
-uint32_t gAssertLevel = DB_ASSERT_IGNORE;
-FILE *gFile = NULL;
 const char *gFilePath = NULL;
 volatile int gInDebugger = 0;
 const char *gZipPath = NULL;
@@ -82,7 +83,8 @@ static const char *db_join(vector *pieces, char sep)
 static void db_open_out(const char *path, const char *mode)
 {
     gFilePath = str_save(path);
-    FILE *f = fopen(gFilePath, mode);
+    /* Open while the back end runs, which must not inherit it. */
+    FILE *f = os_fopen_noinherit(gFilePath, mode);
     if (!f) {
         alert_once(ALERT_CANT_OPEN_FILE, "debug-out", gFilePath);
         return;
@@ -352,11 +354,4 @@ void db_finish(void)
         hash_master_list_dump();
         vec_master_list_dump();
     }
-}
-
-void db_assert(const char *expr, const char *file, int line)
-{
-    if (gAssertLevel < DB_ASSERT_FATAL || gAssertLevel > DB_ASSERT_WARNING) return;
-    /* Level 1 raises 1503 (fatal), 2 raises 1502 (error), 3 raises 1501. */
-    alert(ALERT_ASSERT_FATAL + DB_ASSERT_FATAL - gAssertLevel, expr, file, line);
 }

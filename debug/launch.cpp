@@ -16,10 +16,14 @@
  */
 #include "kvdebug.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "hash.h"
+#include "kvdebug_state.h"
+#include "osdep.h"
 #include "stringcache.h"
+#include "trace.h"
 #include "vector.h"
 
 /* A command-line debugger: how to start a program under it with a script. */

@@ -18,13 +18,17 @@
  */
 #include "kvdebug.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+#include "kvdebug_state.h"
+#include "osdep.h"
 #include "stringcache.h"
+#include "trace.h"
 
 /* The steps of adding one file; pkg_zip_add returns the failed ones. */
 enum pkg_step : unsigned {

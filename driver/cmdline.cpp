@@ -18,6 +18,7 @@
  */
 #include "cmdline.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,7 @@
 #include "kvdebug.h"
 #include "osdep.h"
 #include "stringcache.h"
+#include "trace.h"
 #include "vector.h"
 
 static char *program_name;
@@ -46,7 +48,7 @@ static uint32_t words_count;
 static void words_append(char *word)
 {
     if (words_count + 1 >= words_cap) {
-        if (words_cap > UINT32_MAX / 2 / sizeof *words) alert(ALERT_OUT_OF_MEMORY);
+        if (words_cap > UINT32_MAX / 2 / sizeof *words) alloc_out_of_memory();
         uint32_t cap = words_cap ? words_cap * 2 : WORDS_INITIAL;
         /* Growing in place lets a large array move without being copied. */
         words = (char **)alloc_grow(words, words_cap * sizeof *words, cap * sizeof *words);
@@ -216,22 +218,30 @@ static bool already_open(const os_file_identity *id)
 static void expand_appended(vector *out, uint32_t from, cmdline_callback callback);
 
 /* Expands "@path" into `out` when path names a file that standard input can
- * be reopened on; false (nothing appended) otherwise.  A directory is not a
- * command file, although POSIX lets it be opened for reading. */
+ * be reopened on; false (nothing appended) otherwise.  A name that no file
+ * or only a directory has leaves standard input alone; after that the file
+ * opened is what counts, whatever its name means by now: a directory, which
+ * POSIX lets one open for reading, is not a command file. */
 static bool expand_file(const char *path, vector *out, cmdline_callback callback)
 {
-    if (!os_exists(path) || os_is_dir(path) || !freopen(path, "r", stdin)) return false;
-    setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
+    if (!os_exists(path) || os_is_dir(path)) return false;
+    bool opened = freopen(path, "r", stdin) != NULL;
     os_file_identity id;
-    if (!os_file_id(path, &id)) return false;
-    if (already_open(&id)) {
-        alert(ALERT_CMDFILE_SELF, path);
+    if (opened) {
+        int failed = setvbuf(stdin, stdin_buffer, _IOFBF, sizeof stdin_buffer);
+        assert(failed == 0); /* fails only for an invalid mode or size */
+        opened = os_stream_id(stdin, &id) && !id.is_dir;
+    }
+    if (!opened) {
+        /* A failed reopen closed standard input, and a directory is nothing
+         * to read: the null device takes its place, so that no file opened
+         * later becomes descriptor 0.  Should even that fail, there is
+         * nothing better to put there. */
+        (void)os_reopen_null(stdin, "r");
         return false;
     }
-    if (open_depth == CMDLINE_MAX_DEPTH) {
-        alert(ALERT_CMDFILE_DEPTH, CMDLINE_MAX_DEPTH, path);
-        return false;
-    }
+    if (already_open(&id)) alert_fatal(ALERT_CMDFILE_SELF, path);
+    if (open_depth == CMDLINE_MAX_DEPTH) alert_fatal(ALERT_CMDFILE_DEPTH, CMDLINE_MAX_DEPTH, path);
 
     open_files[open_depth++] = id;
     uint32_t from = vec_size(out);

@@ -30,6 +30,7 @@
 #include "osdep.h"
 #include "registry.h"
 #include "stringcache.h"
+#include "trace.h"
 #include "vector.h"
 #include "werror.h"
 
@@ -75,11 +76,11 @@ void apply_extension(const char *name, vector *options)
 {
     const kvq_extension *row = kvq_extensions;
     while (row->id != 0 && os_stricmp(row->name, name) != 0) row++;
-    if (row->id == 0) alert(ALERT_UNKNOWN_EXT, name);
+    if (row->id == 0) alert_fatal(ALERT_UNKNOWN_EXT, name);
 
     if (kvq_cfg.selected_ext == (int)row->id) return;
     if (kvq_cfg.selected_ext != 0) {
-        alert(ALERT_RESPECIFIED_EXT, extension_row(kvq_cfg.selected_ext)->name, row->name);
+        alert_fatal(ALERT_RESPECIFIED_EXT, extension_row(kvq_cfg.selected_ext)->name, row->name);
     }
     kvq_cfg.selected_ext = (int)row->id;
     for (const char *const *opt = row->options; *opt; opt++) vec_append(options, str_save(*opt));
@@ -363,15 +364,12 @@ static bool run_in_slot(const char *name, vector *args);
 
 /* Two-run mode: a silent first run that leaves its summary in a temporary
  * file T, whose name the second run gets as "--summarycmp=T".  Without a
- * temporary name (alert 2082, fatal unless a message file says otherwise)
- * there is no first run.  `options` starts with the path slot. */
+ * temporary name the run stops (alert 2082).  `options` starts with the
+ * path slot. */
 static void first_of_two_runs(const char *program, vector *options)
 {
     char *name = os_temp_name(NULL);
-    if (!name) {
-        alert(ALERT_CANT_CREATE_TEMP);
-        return;
-    }
+    if (!name) alert_fatal(ALERT_CANT_CREATE_TEMP);
     const char *summary = str_save(name);
     free(name);
 
@@ -389,6 +387,13 @@ static void first_of_two_runs(const char *program, vector *options)
 
 int kvq_main(int argc, char **argv)
 {
+    alert_install_hooks();
+    os_process_init();
+    /* Line buffering, set before the first output as setvbuf must be; the
+     * size is what the driver has always asked for (with no buffer of the
+     * caller's, the runtime may pick its own). */
+    int failed = setvbuf(stdout, NULL, _IOLBF, 512) | setvbuf(stderr, NULL, _IOLBF, 512);
+    assert(failed == 0); /* fails only for an invalid mode or size */
     if (argc > 0) os_set_argv0(argv[0]);
     alert_set_exit_hook(cleanup);
 
@@ -420,30 +425,24 @@ int kvq_main(int argc, char **argv)
 
 /* ---- standard error and the back end -------------------------------------- */
 
-static FILE *error_stream;  /* the error file while descriptor 2 points at it */
-static int saved_stderr;    /* duplicate of the initial standard error; 0: none */
+static int error_fd = -1;      /* the error file while descriptor 2 points at it; -1: none */
+static int saved_stderr = -1;  /* private duplicate of the initial standard error; -1: none */
 
+/* The error file is opened for appending (os_open_append), so that kvq
+ * processes sharing one under make -j lose none of each other's lines;
+ * "-Efile" empties it at its first opening only. */
 void redirect_stderr(void)
 {
     const char *file = kvq_cfg.error_file;
-    if (!error_stream && file) {
-        if (kvq_cfg.error_append) {
-            error_stream = fopen(file, "r+");
-            if (error_stream) fseek(error_stream, 0, SEEK_END);
-        }
-        if (!error_stream) {
-            error_stream = fopen(file, "w");
-            if (error_stream) kvq_cfg.error_append = true;
-            else alert(ALERT_CANT_OPEN_FILE, "error", file);
-        }
+    if (error_fd < 0 && file) {
+        error_fd = os_open_append(file, !kvq_cfg.error_append);
+        if (error_fd >= 0) kvq_cfg.error_append = true;
+        else alert(ALERT_CANT_OPEN_FILE, "error", file);
     }
-    if (saved_stderr == 0) saved_stderr = os_dup(2);
-    os_dup2(error_stream ? os_fileno(error_stream) : 1, 2);
-
-    /* The size is what the driver has always asked for; with no buffer of
-     * the caller's, the runtime may pick its own. */
-    setvbuf(stdout, NULL, _IOLBF, 512);
-    setvbuf(stderr, NULL, _IOLBF, 512);
+    /* Without a copy of the initial standard error the back end could not
+     * get it back, so standard error is then left where it is. */
+    if (saved_stderr < 0) saved_stderr = os_dup_private(2);
+    if (saved_stderr < 0 || os_dup2(error_fd >= 0 ? error_fd : 1, 2) < 0) alert(ALERT_CANT_REDIRECT_STDERR);
 }
 
 /* run_backend on `args`, whose item 0 is a slot that receives the path. */
@@ -456,22 +455,20 @@ static bool run_in_slot(const char *name, vector *args)
     }
 
     vec_set(args, path, 0);
-    if (saved_stderr != 0) os_dup2(saved_stderr, 2);
-    if (error_stream) {
-        fclose(error_stream);
-        error_stream = NULL;
+    if (saved_stderr >= 0 && os_dup2(saved_stderr, 2) < 0) alert(ALERT_CANT_REDIRECT_STDERR);
+    if (error_fd >= 0) {
+        (void)os_close(error_fd); /* nothing is buffered: a failed close loses nothing */
+        error_fd = -1;
     }
     int status = kvq_spawn(args, true);
     int spawn_errno = errno;
     redirect_stderr();
 
     if (status == 0) return true;
-    if (status == -1) {
-        errno = spawn_errno;
-        alert(ALERT_EXEC_FAILED, path, strerror(spawn_errno));
-    } else {
-        alert(ALERT_EXIT_STATUS, status);
-    }
+    errno = spawn_errno;
+    if (status == -1) alert(ALERT_EXEC_FAILED, path, strerror(spawn_errno));
+    else if (status == OS_SPAWN_WAIT_FAILED) alert(ALERT_WAIT_FAILED, path);
+    else alert(ALERT_EXIT_STATUS, status);
     return false;
 }
 
@@ -515,10 +512,7 @@ static char *join_options(vector *args, size_t length)
 {
     uint32_t count = vec_size(args);
     if (count < 2) return NULL;
-    if (length >= UINT32_MAX) {
-        alert(ALERT_OUT_OF_MEMORY);
-        return NULL;
-    }
+    if (length >= UINT32_MAX) alloc_out_of_memory();
 
     char *joined = (char *)alloc_zeroed((uint32_t)length + 1);
     char *end = joined;
@@ -541,7 +535,8 @@ static bool write_command_file(const char *path, vector *args)
     /* 64 KiB writes a million options in a few hundred calls, not in
      * thousands of 4 KiB ones. */
     static char buffer[64 * 1024];
-    setvbuf(f, buffer, _IOFBF, sizeof buffer);
+    int failed = setvbuf(f, buffer, _IOFBF, sizeof buffer);
+    assert(failed == 0); /* fails only for an invalid mode or size */
     for (uint32_t i = 1; i < vec_size(args); i++) {
         /* Most options are written as they are: leaving the string cache out
          * for them keeps huge command files cheap. */
@@ -560,14 +555,11 @@ static bool write_command_file(const char *path, vector *args)
 }
 
 /* A new command-file path in the process temporary directory (cached);
- * NULL only when a message file has made alert 2082 non-fatal. */
+ * without one the run stops (alert 2082). */
 static const char *command_file_name(void)
 {
     char *name = os_temp_name(".cmd");
-    if (!name) {
-        alert(ALERT_CANT_CREATE_TEMP);
-        return NULL;
-    }
+    if (!name) alert_fatal(ALERT_CANT_CREATE_TEMP);
     const char *path = str_save(name);
     free(name);
     DB_TRACEF("Command file name: \"%s\"", path);
@@ -594,10 +586,10 @@ int kvq_spawn(vector *args, bool force)
     vector *child = args;
     if (use_file) {
         const char *cmdfile = command_file_name();
-        if (!cmdfile || !write_command_file(cmdfile, args)) {
+        if (!write_command_file(cmdfile, args)) {
             int create_errno = errno;
             free(joined);
-            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile ? cmdfile : "");
+            DB_EXITF("kvq_spawn", "Could not create command file \"%s\"", cmdfile);
             errno = create_errno;
             return -1;
         }
@@ -612,6 +604,8 @@ int kvq_spawn(vector *args, bool force)
         DB_TRACEF("Executing: %s %s", path, shown);
     }
     free(joined);
+    /* A reader of the echo that has gone away is no reason not to build:
+     * the failed write is left at that. */
     fflush(stdout);
     fflush(stderr);
 

@@ -52,7 +52,8 @@ bool run_backend(const char *name, vector *options);
 
 /* args: item 0 the program path, then the options.  Writes the command file
  * (always when `force`), echoes, runs.  Exit status, or -1 when the command
- * file could not be created or the program not started. */
+ * file could not be created or the program not started, or
+ * OS_SPAWN_WAIT_FAILED (errno set both times). */
 int kvq_spawn(vector *args, bool force);
 
 /* The exit hook run before a fatal alert ends the process. */

@@ -12,6 +12,7 @@
 #include "fuzz_util.h"
 #include "hash.h"
 #include "kvdebug.h"
+#include "trace.h"
 
 static const char *parse(const std::string &arg)
 {

@@ -47,6 +47,7 @@ void fz_enter_scratch(void)
         atexit([] { clear_scratch(); rmdir(scratch.c_str()); });
     }
     fz_check(chdir(scratch.c_str()) == 0, "enter the scratch directory");
+    alert_install_hooks();
     alert_set_exit_hook([](int) { fz_check(false, "unexpected fatal alert"); });
 }
 

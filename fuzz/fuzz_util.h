@@ -10,8 +10,9 @@
 
 void fz_check(bool ok, const char *what);
 
-/* Enter the process's scratch directory (removed at exit; a fatal alert now
- * aborts); empty it and return to where the process started. */
+/* Enter the process's scratch directory (removed at exit; alerts report out
+ * of memory and failed checks as in kvq, and a fatal alert now aborts); empty
+ * it and return to where the process started. */
 void fz_enter_scratch(void);
 void fz_leave_scratch(void);
 void fz_write_file(const char *name, const uint8_t *data, size_t size);

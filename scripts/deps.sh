@@ -5,9 +5,10 @@
 #   --windows  also the Windows cross build: the mingw-w64 compilers, Wine,
 #              zlib for mingw-w64 and the GoogleTest sources (without their
 #              recommended packages, which only a desktop needs)
+# lldb is the debugger of "--kvdebug=debug:"; a test runs its script in it.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libminizip-dev zlib1g-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libminizip-dev zlib1g-dev lldb)
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev googletest)
 
 windows=false

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds kvq and runs every check that CI runs:
-#   1. the optimised build with warnings as errors, and every test suite;
+#   1. the optimised build with warnings as errors, and every test suite
+#      (with the layer check, scripts/check-layers.sh, on the built libraries);
 #   2. each libFuzzer target for 30 seconds (clang, ASan + UBSan);
 #   3. the whole test suite again under AddressSanitizer and UBSan;
 #   4. the Windows build (mingw-w64, warnings as errors): every test suite

@@ -1,5 +1,5 @@
 /* temp_probe.h - what the platform-layer tests share: heap strings taken from the layer, and
- * alert_probe runs whose temporary names are shown relative to their directory. */
+ * platform_probe runs whose temporary names are shown relative to their directory. */
 #ifndef KVQ_TEMP_PROBE_H
 #define KVQ_TEMP_PROBE_H
 
@@ -18,7 +18,7 @@ inline std::string take(char *heap)
     return text;
 }
 
-/* Runs alert_probe with `actions`, TEMP=base, TMP and TMPDIR unset, then `env`: its output with the
+/* Runs platform_probe with `actions`, TEMP=base, TMP and TMPDIR unset, then `env`: its output with the
  * temporary directory (that of the first temporary name) as "D", and that directory. */
 struct temp_run {
     tu_result r;
@@ -28,7 +28,7 @@ struct temp_run {
 inline temp_run run_probe(std::vector<std::string> actions, const std::string &base, std::vector<std::string> env = {},
                           const std::string &cwd = "")
 {
-    actions.insert(actions.begin(), tu_helper("alert_probe"));
+    actions.insert(actions.begin(), tu_helper("platform_probe"));
     env.insert(env.begin(), {"TEMP=" + base, "TMP", "TMPDIR"});
     temp_run run = {tu_run(actions, env, cwd), ""};
     std::smatch m;

@@ -89,6 +89,17 @@ TEST(Alert, FatalAlertsErrorLimitAndOnce)
     for (const auto &c : cases) EXPECT_EQ(c.want, probe(c.actions)) << c.actions[1];
 }
 
+TEST(Alert, AFatalAlertRemovesTheTemporaryDirectory)
+{
+    std::string base = tu_mkdtemp();
+    tu_result r = tu_run({tu_helper("alert_probe"), "temp", "alert:2082"}, {"TEMP=" + base, "TMP"});
+    EXPECT_EQ(0u, r.out.rfind(tu_path(base + "/kv"), 0)) << r.out;
+    EXPECT_EQ("(2082) can't create temporary file\n", r.err);
+    EXPECT_EQ(1, r.status);
+    EXPECT_TRUE(tu_list(base).empty()) << "left " << tu_list(base).size();
+    tu_rmtree(base);
+}
+
 TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
 {
     for (const char *yes : {"-Werror", "--Werror", "-werror=all", "--Wno-error=1501", "-WNO-ERROR", "-Werror=x=y"})

@@ -9,12 +9,12 @@
 #include "alloc.h"
 #include "freecache.h"
 #include "hash.h"
-#include "kvdebug.h"
 #include "numset.h"
 #include "skiplist.h"
 #include "stringcache.h"
 #include "tally_table.h"
 #include "test_util.h"
+#include "trace.h"
 #include "vector.h"
 
 /* Item n is the pointer 16 * (n + 1); ids() lists a vector's item numbers, "-" for NULL. */
@@ -182,7 +182,7 @@ static std::vector<uintptr_t> check_list(const sl_list *l)
 {
     std::vector<uintptr_t> keys;
     for (uint32_t i = 0; i < l->head->level; i++)
-        for (const sl_node *prev = nullptr, *n = l->head->forward[i]; n; prev = n, n = n->forward[i]) {
+        for (sl_node *prev = nullptr, *n = sl_links(l->head)[i]; n; prev = n, n = sl_links(n)[i]) {
             EXPECT_TRUE(n->level > i && n->level <= l->head->level && n->code == l->key_fn(n->key));
             EXPECT_TRUE(!prev || prev->code < n->code || (prev->code == n->code && l->cmp_fn(prev->key, n->key) < 0));
             if (i == 0) keys.push_back(n->key);

@@ -1,14 +1,13 @@
 /* test_platform_win32.cpp - the Windows rules of the platform layer: the backslash first, then
  * the slash, then the drive's colon; drive-letter and network paths are absolute; TEMP, then TMP,
  * then the current directory, a bare drive taken as it is; arguments with white space kept whole
- * by _spawnv.  Ctrl-C is tested from the Linux side (tests/driver/ctrl_c_win32.sh). */
+ * by _spawnv.  Ctrl-C is tested from the Linux side (tests/driver/ctrl_c_win32.sh); the modules
+ * above follow the same separators (test_paths_win32.cpp). */
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "msgcat.h"
 #include "osdep.h"
-#include "stringcache.h"
 #include "temp_probe.h"
 #include "test_util.h"
 
@@ -32,13 +31,6 @@ TEST(WinPaths, BackslashThenSlashThenColonAndOneBackslashAtJoins)
         {take(os_path_join("a/", "/b")),               "a/\\/b"}, /* only the backslash counts at the seam */
         {take(os_path_join("C:", "x")),                "C:\\x"},
         {take(os_path_join("", "b")),                  "(null)"},
-        {str_basename("C:\\a\\b/c"),                   "b/c"},
-        {str_basename("C:name"),                       "name"},
-        {str_strip_ext("dir.d\\file"),                 "dir.d\\file"},
-        {str_strip_ext("dir\\x.tar.gz"),               "dir\\x.tar"},
-        {str_strip_ext("d.v/file"),                    "d"}, /* a slash after the dot does not stop the cut */
-        {str_path_join("dir\\", "\\name"),             "dir\\name"},
-        {str_path_join("dir/", "/name"),               "dir/\\/name"},
     };
     for (const auto &c : cases) EXPECT_EQ(c.want, c.got);
     for (const char *absolute : {"C:\\x", "c:", "z:rel", "\\\\srv\\share"})
@@ -46,11 +38,6 @@ TEST(WinPaths, BackslashThenSlashThenColonAndOneBackslashAtJoins)
     for (const char *relative : {"\\x", "/x", "C", "", ":", "//srv/share"})
         EXPECT_FALSE(os_is_absolute(relative)) << relative;
     EXPECT_FALSE(os_is_absolute(nullptr));
-    /* A message file's version is read after the separator the same precedence finds. */
-    EXPECT_EQ(20250101000000u, getMsgFileVersion("C:\\dat\\20250101000000_en.msgs"));
-    EXPECT_EQ(2024u, getMsgFileVersion("c:2024_en.msgs"));
-    EXPECT_EQ(12u, getMsgFileVersion("dat/12.7_en.msgs"));
-    EXPECT_EQ(0u, getMsgFileVersion("d:\\x/12_en.msgs"));
 }
 
 TEST(WinTemp, BaseFromTempThenTmpElseTheCurrentDirectory)

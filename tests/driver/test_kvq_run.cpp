@@ -1,9 +1,10 @@
 /*
  * test_kvq_run.cpp - the driver.  Getargs and CmdlineExpand: the argument
  * intake in process (both reopen standard input).  KvqRun and HostileInputs:
- * kvq run end to end (kvq_run.h); test_hostile_inputs_posix.cpp adds what
- * only POSIX systems have (links, sockets, modes, signals).
+ * kvq run end to end (kvq_fixture.h); test_kvq_posix.cpp adds what only
+ * POSIX systems have (links, sockets, modes, signals, users, limits).
  */
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,13 +13,15 @@
 #include <gtest/gtest.h>
 
 #include "cmdline.h"
+#include "kvq_fixture.h"
 #include "kvdebug.h"
-#include "kvq_run.h"
 #include "test_util.h"
+#include "trace.h"
 #include "vector.h"
 
 namespace {
 
+using HostileInputs = KvqRun;
 using Intake = KvqRun;
 
 /* The words getargs reads from `text` (element 0, the name, left out). */
@@ -65,6 +68,7 @@ TEST_F(KvqRun, ChoosesBackEndAndForwardsOptions)
         {{"-E", "-E+"}, "torc", {"-E", "-E"}},
         {{"a.c", "--adx", "--ext=aDx"}, "torc", {"a.c", "--ccmode=adx"}},
         {{"--ext=WEL", "b.c"}, "torc", {"b.c", "--ccmode=wel"}},
+        {{"--kvqcc", "a.c"}, "torc", {"--kvqcc", "a.c"}}, /* names the application, and goes on */
     };
     for (const auto &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -162,6 +166,46 @@ TEST_F(KvqRun, ExitStatusFollowsTheBackEnd)
     EXPECT_EQ(lone.out, "(900) exec failed: torc\n");
 }
 
+TEST_F(KvqRun, PrivateDescriptorsStayOutOfTheBackEnd)
+{
+    /* With standard input closed, neither the copy of standard error nor the
+     * error file may become descriptor 0; neither reaches the back end,
+     * which gets the three standard descriptors alone. */
+    const std::string state = rec + TU_SEP + "state", says = "back end says\n";
+    /* standard input closed, args */
+    const struct { bool closed; strings args; } rows[] = {
+        {true, {"-q"}}, {true, {"-q", "-Eerr.txt"}}, {false, {"-q", "-Eerr.txt"}},
+    };
+    for (const auto &c : rows) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + (c.closed ? " closed" : ""));
+        file("err.txt", "");
+        run r = kvq(c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state}, c.closed);
+        EXPECT_EQ(r.r.status, 0);
+        EXPECT_EQ(r.said + tu_read(work + TU_SEP + "err.txt"), c.args.size() == 1 ? says : tu_text(says));
+        EXPECT_EQ(split_lines(tu_read(state)).at(0), "fds: 0 1 2");
+    }
+}
+
+TEST_F(KvqRun, ConcurrentRunsAppendingToOneErrorFileKeepEveryLine)
+{
+    const int runs = 64;
+    std::string log = work + TU_SEP + "build.log";
+    tu_write(log, "");
+    strings want;
+    std::vector<tu_child> children;
+    for (int i = 0; i < runs; i++) {
+        std::string name = "P" + std::to_string(100 + i) + std::string(400, 'x');
+        want.push_back("(1443) unknown --EXT sub-option \"" + name + "\"");
+        children.push_back(tu_start(kvq_argv({"-E+" + log, "--ext=" + name}), kvq_env({})));
+    }
+    for (tu_child child : children) EXPECT_EQ(tu_wait(child), 1);
+    strings got = split_lines(tu_read(log), TU_EOL);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want) << "lines lost, broken or mixed";
+    EXPECT_TRUE(tu_list(temp).empty());
+}
+
 TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
 {
     file("self.txt", "a @self.txt\n");
@@ -257,6 +301,30 @@ TEST_F(HostileInputs, HostileMessageFiles)
         EXPECT_LT(r.seconds, time_bound(10.0));
         EXPECT_EQ(r.said, c.said);
         EXPECT_EQ(r.r.status, c.exit ? 1 : 0);
+    }
+}
+
+TEST_F(HostileInputs, MessageFilesCannotLetARunGoOnThatCannot)
+{
+    /* A message file in the current directory changes the types of alerts
+     * after which the run cannot go on, and their texts. */
+    file("self.txt", "@self.txt\n");
+    tu_write(dir + "/plain-file", "");
+    /* message file, args, what kvq says */
+    const struct { std::string text; strings args; std::string said; } rows[] = {
+        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, "(1443) unknown extension NOPE\n"},
+        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, "(1443) x NOPE\n"},
+        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, "(1443) hidden NOPE\n"},
+        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, "(1444) changed ADX to WEL\n"},
+        {"2083 E again: %s\n", {"@self.txt"}, "(2083) again: self.txt\n"},
+        {"2082 0 no temporary file\n", {"-q"}, "(2082) no temporary file\n"}, /* TEMP is a file */
+    };
+    for (const auto &c : rows) {
+        file("20990101000000_en.msgs", c.text);
+        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? tu_path(dir + "/plain-file") : temp)});
+        EXPECT_EQ(r.r.status, 1) << c.text;
+        EXPECT_EQ(r.said, c.said);
+        EXPECT_TRUE(r.argv.empty()) << c.text;
     }
 }
 

@@ -1,8 +1,8 @@
 /* alert_probe - the child process of the common tests, for state that lasts a whole process (the
- * catalogue loaded by the first alert, recorded options, fatal exits, the discovered installation,
- * the temporary directory).  Each argument is a warning-as-error option or an action "verb:word:..."
- * (see ACTIONS here and PLATFORM_ACTIONS in alert_probe_<platform>.cpp); tests also copy the
- * program into installation-shaped trees. */
+ * catalogue loaded by the first alert, recorded options, fatal exits with the temporary directory
+ * they remove, the discovered installation).  Each argument is a warning-as-error option or an
+ * action "verb:word:..." (see ACTIONS); tests also copy the program into installation-shaped
+ * trees. */
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "alert.h"
-#include "alert_probe.h"
 #include "kvinstdir.h"
 #include "msgcat.h"
 #include "registry.h"
@@ -18,8 +17,10 @@
 
 static int probe_errno;
 
-int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
-const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
+typedef std::vector<std::string> words;
+
+static int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
+static const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
 
 /* Words i and after joined again by ':' (a path may hold a drive's colon). */
 static std::string arg_rest(const words &w, size_t i)
@@ -54,9 +55,10 @@ static void report(const words &)
     }
 }
 
-static void make_temp(const words &w)
+/* A temporary file with some content; prints its name. */
+static void make_temp(const words &)
 {
-    char *path = os_temp_name(strcmp(arg_str(w, 1), "-") == 0 ? NULL : arg_str(w, 1));
+    char *path = os_temp_name(".tmp");
     FILE *f = path ? fopen(path, "w") : NULL;
     if (path && (!f || fputs("content\n", f) < 0 || fclose(f) != 0)) perror(path);
     puts(path ? path : "NULL");
@@ -76,7 +78,7 @@ static void raise_with(int (*raise)(uint32_t, ...), const words &w)
 }
 
 /* verb         what it does with the words of the action */
-static const probe_action ACTIONS[] = {
+static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[] = {
     {"strict",     [](const words &w) { puts(werr_parseOption(arg_str(w, 1), false) ? "pass" : "drop"); }},
     {"promotes",   [](const words &w) {
          printf("%d %s\n", arg_int(w, 1), werr_promotes(arg_int(w, 1)) ? "error" : "warning");
@@ -99,24 +101,11 @@ static const probe_action ACTIONS[] = {
     {"inst",       report},
     {"mkdir",      [](const words &w) { if (os_make_dirs(arg_rest(w, 1).c_str()) != 0) perror("mkdir"); }},
     {"temp",       make_temp},
-    {"exit",       [](const words &w) { exit(arg_int(w, 1)); }},
-    {"list",       [](const words &w) { /* the entries of a directory, one a line */
-         os_list_dir(arg_rest(w, 1).c_str(), [](const char *name, void *) { puts(name); }, nullptr);
-     }},
-    {nullptr,      nullptr},
 };
-
-/* The action named by `verb` in `table` (ending with a NULL verb); NULL when there is none. */
-static const probe_action *find_action(const probe_action *table, const std::string &verb)
-{
-    for (; table->verb; table++) {
-        if (verb == table->verb) return table;
-    }
-    return nullptr;
-}
 
 int main(int argc, char **argv)
 {
+    alert_install_hooks();
     os_set_argv0(argv[0]);
     for (int i = 1; i < argc; i++) {
         words w;
@@ -124,10 +113,9 @@ int main(int argc, char **argv)
         for (size_t at; (at = rest.find(':')) != std::string::npos; rest.erase(0, at + 1))
             w.push_back(rest.substr(0, at));
         w.push_back(rest);
-        const probe_action *action = find_action(ACTIONS, w[0]);
-        if (!action) action = find_action(PLATFORM_ACTIONS, w[0]);
+        auto action = std::find_if(std::begin(ACTIONS), std::end(ACTIONS), [&](auto &a) { return w[0] == a.verb; });
         if (argv[i][0] == '-') werr_parseOption(argv[i], true);
-        else if (action) action->run(w);
+        else if (action != std::end(ACTIONS)) action->run(w);
         else return fprintf(stderr, "alert_probe: unknown action %s\n", argv[i]), 99;
         fflush(stdout);
     }

@@ -5,7 +5,8 @@
  * and at <file>:9 ("probe.c" until "at:<file>"): "assert:<expression>",
  * "trace:<format>" (arguments 1, 2), "enter:<name>" (with "n = 3"),
  * "exit:<name>", "store:<n>:<file>" (adds the file to the package zip under a
- * name of n letters 'n'); then prints "flags=<flag word> level=<assert level>".  As
+ * name of n letters 'n'); "indebugger" prints "in debugger: <gInDebugger>";
+ * then prints "flags=<flag word> level=<assert level>".  As
  * "<any> -s <script> ..." it plays the debugger: prints its arguments one a
  * line, then the script, and exits 5.
  */
@@ -14,7 +15,9 @@
 #include <cstring>
 #include <string>
 
+#include "alert.h"
 #include "kvdebug.h"
+#include "trace.h"
 
 static void show(const char *path)
 {
@@ -26,6 +29,7 @@ static void show(const char *path)
 
 int main(int argc, char **argv)
 {
+    alert_install_hooks();
     if (argc > 2 && strcmp(argv[1], "-s") == 0) {
         for (int i = 0; i < argc; i++) printf("%s\n", argv[i]);
         show(argv[2]);
@@ -45,6 +49,7 @@ int main(int argc, char **argv)
         else if (strcmp(step, "finish") == 0) db_finish();
         else if (strncmp(step, "store:", 6) == 0)
             db_package_store(strchr(arg, ':') + 1, std::string(atoi(arg), 'n').c_str(), NULL);
+        else if (strcmp(step, "indebugger") == 0) printf("in debugger: %d\n", gInDebugger);
         else if (strncmp(step, "make:", 5) == 0) {
             const char *option = db_make_option((db_caller)atoi(arg), strchr(arg, ':') + 1);
             printf("%s\n", option ? option : "(none)");

@@ -3,14 +3,17 @@
  * scripts/main-job.sh; not part of the product.  It decodes its "@" command
  * files, read in text mode as a real back end reads them, and prints
  * "<name>: <n> option(s) from <file>", then "  <option>" lines.
- * Steered by the environment, in this order: KVQ_TB_QUIET=1 prints nothing;
- * KVQ_TB_RECORD=dir writes dir/runN.argv (one argument a line) and dir/runN.cmd
- * (the command files' bytes), N the first free number from 1; KVQ_TB_MESSAGE=txt
- * writes "txt\n" to the "-E+<file>" of the options, else to standard error;
- * KVQ_TB_PAUSE=file creates the file and waits up to a minute, outlasting
- * Ctrl-C (SIGINT); then the actions of test_backend_<platform>.cpp (crashing,
- * signals); and
- * KVQ_TB_EXIT=n is the exit status (default 0).
+ * Steered by the environment, in this order: KVQ_TB_STATE=file writes what it
+ * inherited to file: "fds:" and its open descriptors (one line of " <n>"
+ * items), then what test_backend_<platform>.cpp adds; KVQ_TB_QUIET=1 prints
+ * nothing; the signals of test_backend_<platform>.cpp to the driver;
+ * KVQ_TB_SLEEP_MS=n sleeps n ms; KVQ_TB_RECORD=dir writes dir/runN.argv (one
+ * argument a line) and dir/runN.cmd (the command files' bytes), N the first
+ * free number from 1; KVQ_TB_MESSAGE=txt writes "txt\n" to the "-E+<file>"
+ * of the options, else to standard error; KVQ_TB_PAUSE=file creates the file
+ * and waits up to a minute, outlasting Ctrl-C (SIGINT); then the actions of
+ * test_backend_<platform>.cpp (crashing, signals); and KVQ_TB_EXIT=n is the
+ * exit status (default 0).
  */
 #include <chrono>
 #include <cstdio>
@@ -22,8 +25,12 @@
 #include <thread>
 #include <vector>
 
-/* From test_backend_<platform>.cpp: makes Ctrl-C (SIGINT) leave the process
- * alone; ends the process abnormally or signals, as the environment asks. */
+/* From test_backend_<platform>.cpp: the open descriptors and what else the
+ * platform lets a child inherit, as lines; signals the driver, as the
+ * environment asks; makes Ctrl-C (SIGINT) leave the process alone; ends the
+ * process abnormally or signals, as the environment asks. */
+std::string tb_inherited(void);
+void tb_signal_parent(void);
 void tb_ignore_ctrl_c(void);
 void tb_platform_actions(void);
 
@@ -68,6 +75,10 @@ static void record(const std::string &dir, int argc, char **argv, const std::str
 
 int main(int argc, char **argv)
 {
+    if (const char *path = getenv("KVQ_TB_STATE")) {
+        std::string state = tb_inherited(); /* before the file adds a descriptor */
+        std::ofstream(path, std::ios::binary) << state;
+    }
     const char *name = argv[0] + strlen(argv[0]); /* its last component */
     while (name > argv[0] && name[-1] != '/' && name[-1] != '\\') name--;
     bool quiet = getenv("KVQ_TB_QUIET") != nullptr;
@@ -84,6 +95,8 @@ int main(int argc, char **argv)
         }
     }
     fflush(stdout);
+    tb_signal_parent();
+    if (const char *ms = getenv("KVQ_TB_SLEEP_MS")) std::this_thread::sleep_for(std::chrono::milliseconds(atoi(ms)));
     if (const char *dir = getenv("KVQ_TB_RECORD")) record(dir, argc, argv, all_cmd);
     if (const char *msg = getenv("KVQ_TB_MESSAGE")) {
         FILE *f = error_file.empty() ? nullptr : fopen(error_file.c_str(), "a");

@@ -9,6 +9,7 @@
 #ifndef KVQ_TEST_UTIL_H
 #define KVQ_TEST_UTIL_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -45,13 +46,27 @@ struct tu_result {
     std::string err;  /* standard error, likewise */
 };
 
-/* Runs argv[0] (a path) with argv and standard input from the null device;
- * waits until it has exited and no process (its children included) holds
- * its standard output any more.  Each argument reaches the child as it is.
+/* Runs argv[0] (a path) with argv and standard input from the null device
+ * (closed, with `stdin_closed`); waits until it has exited and no process
+ * (its children included) holds its standard output any more.  Each
+ * argument reaches the child as it is.
  * env: "NAME=value" sets, "NAME" alone unsets, on top of our environment;
  * cwd: the child's working directory ("": ours). */
 tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-                 const std::string &cwd = "");
+                 const std::string &cwd = "", bool stdin_closed = false);
+
+/* A child started by tu_start: its process id (POSIX) or its process
+ * handle (Windows). */
+typedef intptr_t tu_child;
+
+/* Starts argv[0] with argv and `env` as tu_run takes them, its standard
+ * streams on the null device, and does not wait: for runs side by side and
+ * for signals at a chosen moment.  -1 (a test failure) when it cannot
+ * start. */
+tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
+
+/* Waits for a child of tu_start: its status as tu_run gives it. */
+int tu_wait(tu_child child);
 
 /* The programs of the build, in the platform's path form: one built from
  * tests/helpers/<name>.cpp; the staged tor/bin/<name> (kvq, torc, ...); the

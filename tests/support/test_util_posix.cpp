@@ -38,6 +38,11 @@ std::string tu_assertion_report(const std::string &file, const std::string &expr
     return file + ":[0-9]+.*Assertion `" + expression + "' failed";
 }
 
+bool tu_aborted(int status)
+{
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
+}
+
 std::string tu_build_path(const char *path)
 {
     return path;
@@ -93,9 +98,46 @@ void tu_rmtree(const std::string &path)
     remove(path.c_str());
 }
 
+/* The child's side of tu_run and tu_start, between fork and exec: its
+ * standard streams from `in` (-1: closed), `out` and `err` and no other
+ * descriptor of ours, then `env`, `cwd` and the program. */
+[[noreturn]] static void run_child(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                                   const std::string &cwd, int in, int out, int err)
+{
+    if (in < 0) close(0);
+    else dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (int fd = 3; fd < 1024; fd++) close(fd);
+    for (const std::string &e : env) {
+        size_t eq = e.find('=');
+        if (eq == std::string::npos) unsetenv(e.c_str());
+        else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+    }
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    std::vector<char *> args;
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int tu_wait(tu_child child)
+{
+    int st = 0;
+    while (waitpid((pid_t)child, &st, 0) < 0) {
+        if (errno != EINTR) {
+            ADD_FAILURE() << "waitpid: " << strerror(errno);
+            return -1;
+        }
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+}
+
 /* Standard error goes to a temporary file, so that a plain read of the
  * standard-output pipe to its end can block no one. */
-tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd)
+tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
+                 bool stdin_closed)
 {
     tu_result r{-1, "", ""};
     FILE *err = tmpfile();
@@ -106,22 +148,8 @@ tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::st
     }
     pid_t pid = fork();
     if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(out_p[1], 1);
-        dup2(fileno(err), 2);
-        for (int fd : {null, out_p[0], out_p[1], fileno(err)}) if (fd > 2) close(fd);
-        for (const std::string &e : env) {
-            size_t eq = e.find('=');
-            if (eq == std::string::npos) unsetenv(e.c_str());
-            else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-        }
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        std::vector<char *> args;
-        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        close(out_p[0]);
+        run_child(argv, env, cwd, stdin_closed ? -1 : open("/dev/null", O_RDONLY), out_p[1], fileno(err));
     }
     close(out_p[1]);
     char buf[65536];
@@ -130,12 +158,21 @@ tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::st
         else if (errno != EINTR) break;
     }
     close(out_p[0]);
-    int st = 0;
     if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
-    else while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
-    if (pid > 0) r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+    else r.status = tu_wait(pid);
     rewind(err);
     for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
     fclose(err);
     return r;
+}
+
+tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        run_child(argv, env, "", null, null, null);
+    }
+    if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
+    return pid;
 }

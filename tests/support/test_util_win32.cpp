@@ -38,6 +38,11 @@ std::string tu_assertion_report(const std::string &file, const std::string &expr
     return "Assertion failed: " + expression + ", file .*" + file + ", line \\d+";
 }
 
+bool tu_aborted(int status)
+{
+    return status == 3;
+}
+
 /* A path of the build tree is a Linux path; Wine's own kernel32 export
  * gives the drive-letter form a Windows program sees. */
 std::string tu_build_path(const char *path)
@@ -180,17 +185,67 @@ static std::string as_text(const std::string &raw)
     return text;
 }
 
-/* 1. Standard input is the null device, standard output a pipe, standard
- *    error a temporary file deleted when closed (so that reading the pipe
- *    to its end can block no one); the three are inherited.
+/* Starts argv[0] with the standard handles given (inherited), `env` and
+ * `cwd`: its process handle, or NULL (a test failure). */
+static HANDLE start(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
+                    HANDLE in, HANDLE out, HANDLE err)
+{
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi;
+    std::string line = command_line(argv), block = environment_block(env);
+    if (!CreateProcessA(argv[0].c_str(), &line[0], NULL, NULL, TRUE, 0, &block[0], cwd.empty() ? NULL : cwd.c_str(),
+                        &si, &pi)) {
+        ADD_FAILURE() << "CreateProcessA " << argv[0] << ": error " << GetLastError();
+        return NULL;
+    }
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+/* The null device as an inherited handle. */
+static HANDLE null_device(void)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    return CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       OPEN_EXISTING, 0, NULL);
+}
+
+int tu_wait(tu_child child)
+{
+    HANDLE process = (HANDLE)child;
+    DWORD code = (DWORD)-1;
+    WaitForSingleObject(process, INFINITE);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return (int)code;
+}
+
+tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+{
+    HANDLE null = null_device();
+    HANDLE process = start(argv, env, "", null, null, null);
+    CloseHandle(null);
+    return process ? (tu_child)process : -1;
+}
+
+/* 1. Standard input is the null device (none, with `stdin_closed`),
+ *    standard output a pipe, standard error a temporary file deleted when
+ *    closed (so that reading the pipe to its end can block no one); they
+ *    are inherited.
  * 2. The pipe is read until every holder of its writing end has closed it.
  * 3. The exit code, then standard error from the file's start. */
-tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd)
+tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
+                 bool stdin_closed)
 {
     tu_result r{-1, "", ""};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE null_in =
-        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
+    HANDLE null_in = stdin_closed ? NULL : null_device();
     char err_name[MAX_PATH + 1], temp_dir[MAX_PATH + 1];
     GetTempPathA(sizeof temp_dir, temp_dir);
     GetTempFileNameA(temp_dir, "tur", 0, err_name);
@@ -205,29 +260,12 @@ tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::st
     }
     SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = null_in;
-    si.hStdOutput = out_write;
-    si.hStdError = err;
-    PROCESS_INFORMATION pi;
-    std::string line = command_line(argv), block = environment_block(env);
-    BOOL started = CreateProcessA(argv[0].c_str(), &line[0], NULL, NULL, TRUE, 0, &block[0],
-                                  cwd.empty() ? NULL : cwd.c_str(), &si, &pi);
+    HANDLE process = start(argv, env, cwd, null_in, out_write, err);
     CloseHandle(out_write);
-    CloseHandle(null_in);
-    if (!started) {
-        ADD_FAILURE() << "CreateProcessA " << argv[0] << ": error " << GetLastError();
-    } else {
+    if (null_in) CloseHandle(null_in);
+    if (process) {
         r.out = as_text(read_all(out_read));
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        r.status = (int)code;
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+        r.status = tu_wait((tu_child)process);
         SetFilePointer(err, 0, NULL, FILE_BEGIN);
         r.err = as_text(read_all(err));
     }

@@ -1,11 +1,13 @@
 /*
- * kvq_run.h - the end-to-end fixture of the driver tests: kvq run from a
- * scratch installation tree, driving the test back end, which records the
- * argv and command file of every run; every run must leave the temporary
- * directory empty, fatal ends included.
+ * kvq_fixture.h - the installation tree in which the driver tests run kvq end
+ * to end: <dir>/R/V/tor/bin holds kvq and the four back ends (the test back
+ * end, which records the argv and command file of every run), R/V/tor/dat the
+ * message files; TEMP, the working directory and the record directory lie
+ * beside it.  The paths are in the platform's form.  Every run must leave the
+ * temporary directory empty, fatal ends included.
  */
-#ifndef KVQ_TEST_KVQ_RUN_H
-#define KVQ_TEST_KVQ_RUN_H
+#ifndef KVQ_TEST_KVQ_FIXTURE_H
+#define KVQ_TEST_KVQ_FIXTURE_H
 
 #include <chrono>
 #include <cstdlib>
@@ -47,10 +49,7 @@ inline std::string lines(const strings &options)
  * slows every instruction down (KVQ_TEST_UNTIMED=1). */
 inline double time_bound(double seconds) { return getenv("KVQ_TEST_UNTIMED") ? 1e9 : seconds; }
 
-/* <dir>/R/V/tor/bin holds kvq and the four back ends, R/V/tor/dat the
- * message files; TEMP, the working directory and the back end's record
- * directory lie beside it.  Removed however the test ends.  The paths are
- * in the platform's form. */
+/* The tree, removed however the test ends. */
 class KvqRun : public testing::Test {
 protected:
     std::string dir = tu_mkdtemp("kvqrun"), bin = tu_path(dir + "/R/V/tor/bin"), dat = tu_path(dir + "/R/V/tor/dat"),
@@ -69,15 +68,32 @@ protected:
 
     void file(const std::string &name, const std::string &text) { tu_write(work + TU_SEP + name, text); }
 
-    run kvq(strings args, strings env = {})
+    run kvq(strings args, strings env = {}, bool stdin_closed = false)
+    {
+        return collect([&] { return tu_run(kvq_argv(args), kvq_env(env), work, stdin_closed); });
+    }
+
+    strings kvq_argv(strings args)
+    {
+        args.insert(args.begin(), program("kvq"));
+        return args;
+    }
+
+    strings kvq_env(strings env)
+    {
+        env.insert(env.begin(), {"TEMP=" + temp, "TMP", "KVQ_TB_RECORD=" + rec, "KVQ_TB_QUIET=1"});
+        return env;
+    }
+
+    /* Runs `start` (a kvq run in this tree) with a fresh record directory and
+     * collects what it left. */
+    template <typename starter> run collect(starter start)
     {
         tu_rmtree(rec);
         tu_mkdirs(rec);
-        args.insert(args.begin(), program("kvq"));
-        env.insert(env.begin(), {"TEMP=" + temp, "TMP", "KVQ_TB_RECORD=" + rec, "KVQ_TB_QUIET=1"});
-        auto start = std::chrono::steady_clock::now();
-        run out{tu_run(args, env, work), "", 0, {}, {}};
-        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        auto began = std::chrono::steady_clock::now();
+        run out{start(), "", 0, {}, {}};
+        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         out.said = out.r.out + out.r.err;
         EXPECT_TRUE(tu_list(temp).empty()) << "temporary directory left behind";
         for (int n = 1; tu_exists(rec + "/run" + std::to_string(n) + ".argv"); n++) {
@@ -97,6 +113,4 @@ protected:
     }
 };
 
-using HostileInputs = KvqRun;
-
-#endif /* KVQ_TEST_KVQ_RUN_H */
+#endif /* KVQ_TEST_KVQ_FIXTURE_H */

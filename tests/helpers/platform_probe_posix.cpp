@@ -1,6 +1,6 @@
-/* alert_probe_posix.cpp - alert_probe's POSIX actions: signals, a child that stops the probe, and
- * the temporary directory's mode.  With PROBE_OCCUPY=N and PROBE_LINK=TARGET the first N
- * temporary-directory candidates are taken by a symbolic link to TARGET just before their mkdir. */
+/* platform_probe_posix.cpp - platform_probe's POSIX actions: signals and the temporary
+ * directory's mode.  With PROBE_OCCUPY=N and PROBE_LINK=TARGET the first N temporary-directory
+ * candidates are taken by a symbolic link to TARGET just before their mkdir. */
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alert_probe.h"
 #include "osdep.h"
+#include "platform_probe.h"
 
 static int temp_attempts;
 
@@ -26,20 +26,14 @@ extern "C" int mkdir(const char *path, mode_t mode) noexcept
     return (int)syscall(SYS_mkdirat, AT_FDCWD, path, mode);
 }
 
-/* verb         what it does with the words of the action */
+/* verb         what it does with the word after the ':' */
 const probe_action PLATFORM_ACTIONS[] = {
-    {"tempinfo",   [](const words &) {
+    {"tempinfo",   [](const char *) {
          struct stat st;
          if (os_temp_dir() && stat(os_temp_dir(), &st) == 0) printf("mode=%03o ", (unsigned)(st.st_mode & 0777));
          printf("attempts=%d\n", temp_attempts);
      }},
-    {"raise",      [](const words &w) { raise(arg_int(w, 1)); }},
-    {"ignore",     [](const words &w) { signal(arg_int(w, 1), SIG_IGN); }},
-    {"spawn-term", [](const words &) { /* the child stops this process while it waits */
-         char sh[] = "sh", opt[] = "-c", script[] = "kill -TERM $PPID; sleep 1; echo child-survived";
-         char *args[] = {sh, opt, script, NULL};
-         os_spawn("/bin/sh", args);
-         puts("parent-survived");
-     }},
+    {"raise",      [](const char *arg) { raise(atoi(arg)); }},
+    {"ignore",     [](const char *arg) { signal(atoi(arg), SIG_IGN); }},
     {nullptr,      nullptr},
 };
