@@ -1,9 +1,9 @@
 /*
  * osdep.cpp - the parts of the platform layer that are the same on every
- * platform once its separator constants are given: the layer's heap
+ * platform once its compile-time constants are given: the layer's heap
  * helpers, path pieces, existence tests, directory listing, the naming rule
- * of temporary files, the command-line limit and the case-insensitive
- * comparisons.  osdep_posix.cpp and osdep_win32.cpp provide the rest of
+ * of temporary files, streams kept from children and on the null device,
+ * the command-line limit and the case-insensitive comparisons.  osdep_posix.cpp and osdep_win32.cpp provide the rest of
  * osdep.h.
  *
  * Like the rest of the layer it uses only the C library and the trace core:
@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "osdep_heap.h"
+#include "osdep_local.h"
 #include "trace.h"
 
 /* ---- heap helpers ------------------------------------------------------------- */
@@ -126,6 +126,31 @@ bool os_is_dir(const char *path)
 
 /* ---- directories --------------------------------------------------------------- */
 
+/* 1. `path` must be an existing directory that is no link, else -1.
+ * 2. It cannot be listed: 0.
+ * 3. Each entry but "." and "..": a directory is removed with its contents,
+ *    anything else (a link included) by os_remove_entry; the first failure
+ *    ends the walk and is the result.
+ * 4. The directory itself, now empty. */
+int os_remove_tree(const char *path)
+{
+    if (!path || !os_is_real_dir(path)) return -1;
+    DIR *listing = opendir(path);
+    if (!listing) return 0;
+    int rc = 0;
+    while (rc == 0) {
+        struct dirent *entry = readdir(listing);
+        if (!entry) break;
+        const char *name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        char *child = os_path_join(path, name);
+        rc = os_is_real_dir(child) ? os_remove_tree(child) : os_remove_entry(child);
+        free(child);
+    }
+    closedir(listing);
+    return rc != 0 ? rc : os_remove_empty_dir(path);
+}
+
 int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
 {
     DIR *listing = dir ? opendir(dir) : NULL;
@@ -147,6 +172,26 @@ char *os_temp_path(const char *dir, uint32_t number, const char *ext)
     char *path = os_path_join(dir, name);
     free(name);
     return path;
+}
+
+/* ---- streams ---------------------------------------------------------------------- */
+
+/* The mode flag opens the file so that it is never inheritable, not even
+ * for a moment: glibc's "e" with O_CLOEXEC; msvcrt's "N" with _O_NOINHERIT,
+ * which also keeps the descriptor out of the table _spawnv hands a child. */
+FILE *os_fopen_noinherit(const char *path, const char *mode)
+{
+    char flags[8];
+    size_t len = strlen(mode);
+    assert(len + strlen(OS_NOINHERIT_MODE) < sizeof flags);
+    memcpy(flags, mode, len);
+    strcpy(flags + len, OS_NOINHERIT_MODE);
+    return fopen(path, flags);
+}
+
+bool os_reopen_null(FILE *stream, const char *mode)
+{
+    return freopen(OS_NULL_DEVICE, mode, stream) != NULL;
 }
 
 /* ---- processes ------------------------------------------------------------------ */

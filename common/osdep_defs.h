@@ -92,6 +92,19 @@ inline const char *os_last_sep(const char *path)
     return nullptr;
 }
 
+/* ---- device and file-opening names ------------------------------------- */
+
+/* The null device (reads see end of file, writes vanish), and the fopen
+ * mode flag that keeps children from inheriting the file: glibc's "e"
+ * (O_CLOEXEC), msvcrt's "N" (_O_NOINHERIT). */
+#ifdef _WIN32
+constexpr const char *OS_NULL_DEVICE = "NUL";
+constexpr const char *OS_NOINHERIT_MODE = "N";
+#else
+constexpr const char *OS_NULL_DEVICE = "/dev/null";
+constexpr const char *OS_NOINHERIT_MODE = "e";
+#endif
+
 /* ---- raw output ---------------------------------------------------------- */
 
 /* Writes the `len` bytes at `text` to descriptor `fd` with one write, so a

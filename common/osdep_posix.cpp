@@ -17,12 +17,11 @@
  *  - Failures are results (and errno); nothing here raises an alert.  Only
  *    running out of memory ends the process, through the trace core.
  *  - Nothing here calls a module above the trace core: heap blocks come from
- *    the C library (osdep_heap.h), the directory to remove at exit is one
+ *    the C library (osdep_local.h), the directory to remove at exit is one
  *    fixed slot.
  */
 #include "osdep.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -40,18 +39,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "osdep_heap.h"
+#include "osdep_local.h"
 
 extern char **environ;
-
-/* ---- small helpers ----------------------------------------------------------- */
-
-/* lstat succeeds and names a directory (a symbolic link is not one). */
-static bool os_is_real_dir(const char *path)
-{
-    struct stat st;
-    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 /* ---- path pieces ------------------------------------------------------------- */
 
@@ -118,23 +108,21 @@ int os_make_dirs(const char *path)
     return rc;
 }
 
-int os_remove_tree(const char *path)
+/* lstat succeeds and names a directory (a symbolic link is not one). */
+bool os_is_real_dir(const char *path)
 {
-    if (!path || !os_is_real_dir(path)) return -1;
-    DIR *listing = opendir(path);
-    if (!listing) return 0;
-    int rc = 0;
-    while (rc == 0) {
-        struct dirent *entry = readdir(listing);
-        if (!entry) break;
-        const char *name = entry->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        char *child = os_path_join(path, name);
-        rc = os_is_real_dir(child) ? os_remove_tree(child) : unlink(child);
-        free(child);
-    }
-    closedir(listing);
-    return rc != 0 ? rc : rmdir(path);
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int os_remove_entry(const char *path)
+{
+    return unlink(path);
+}
+
+int os_remove_empty_dir(const char *path)
+{
+    return rmdir(path);
 }
 
 /* ---- the signal guard ------------------------------------------------------------ */
@@ -453,9 +441,6 @@ void os_emergency_exit(const char *line, size_t len, int status)
  * os_spawn gives back to the child as the default. */
 constexpr int OS_CHILD_DEFAULT_SIGNALS[] = {SIGCHLD, SIGPIPE};
 
-/* The null device: reads see end of file, writes vanish. */
-constexpr const char *OS_NULL_DEVICE = "/dev/null";
-
 void os_process_init(void)
 {
     /* open takes the lowest free descriptor, so walking up from 0 fills
@@ -585,23 +570,6 @@ int os_fileno(FILE *stream)
 bool os_isatty(int fd)
 {
     return isatty(fd) != 0;
-}
-
-/* glibc's "e" mode flag opens with O_CLOEXEC, so the descriptor is never
- * inheritable, not even for a moment. */
-FILE *os_fopen_noinherit(const char *path, const char *mode)
-{
-    char flags[8];
-    size_t len = strlen(mode);
-    assert(len + 2 <= sizeof flags);
-    memcpy(flags, mode, len);
-    memcpy(flags + len, "e", 2);
-    return fopen(path, flags);
-}
-
-bool os_reopen_null(FILE *stream, const char *mode)
-{
-    return freopen(OS_NULL_DEVICE, mode, stream) != NULL;
 }
 
 /* ---- memory ------------------------------------------------------------------ */

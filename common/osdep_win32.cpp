@@ -19,12 +19,11 @@
  *  - Failures are results (and errno); nothing here raises an alert.  Only
  *    running out of memory ends the process, through the trace core.
  *  - Nothing here calls a module above the trace core: heap blocks come from
- *    the C library (osdep_heap.h).
+ *    the C library (osdep_local.h).
  */
 #include "osdep.h"
 
 #include <direct.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -38,10 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "osdep_heap.h"
-
-/* The null device: reads see end of file, writes vanish. */
-constexpr const char *OS_NULL_DEVICE = "NUL";
+#include "osdep_local.h"
 
 /* ---- errors -------------------------------------------------------------------- */
 
@@ -160,30 +156,20 @@ static bool os_is_linked_dir(const char *path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & linked_dir) == linked_dir;
 }
 
-/* 1. `path` must be an existing directory, else -1.
- * 2. It cannot be listed: 0.
- * 3. Each entry but "." and "..": a directory is removed with its contents
- *    (a linked one as the link alone), anything else with remove(); the first
- *    failure ends the walk and is the result.
- * 4. _rmdir(path). */
-int os_remove_tree(const char *path)
+bool os_is_real_dir(const char *path)
 {
-    if (!os_is_dir(path)) return -1;
-    DIR *listing = opendir(path);
-    if (!listing) return 0;
-    int rc = 0;
-    while (rc == 0) {
-        struct dirent *entry = readdir(listing);
-        if (!entry) break;
-        const char *name = entry->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        char *child = os_path_join(path, name);
-        if (os_is_linked_dir(child)) rc = _rmdir(child);
-        else rc = os_is_dir(child) ? os_remove_tree(child) : remove(child);
-        free(child);
-    }
-    closedir(listing);
-    return rc != 0 ? rc : _rmdir(path);
+    return os_is_dir(path) && !os_is_linked_dir(path);
+}
+
+/* A linked directory goes with _rmdir, anything else with remove(). */
+int os_remove_entry(const char *path)
+{
+    return os_is_linked_dir(path) ? _rmdir(path) : remove(path);
+}
+
+int os_remove_empty_dir(const char *path)
+{
+    return _rmdir(path);
 }
 
 /* ---- the process temporary directory ----------------------------------------------- */
@@ -510,23 +496,6 @@ int os_fileno(FILE *stream)
 bool os_isatty(int fd)
 {
     return _isatty(fd) != 0;
-}
-
-/* msvcrt's "N" mode flag opens with _O_NOINHERIT: the handle is made not
- * inheritable and _spawnv leaves the descriptor out. */
-FILE *os_fopen_noinherit(const char *path, const char *mode)
-{
-    char flags[8];
-    size_t len = strlen(mode);
-    assert(len + 2 <= sizeof flags);
-    memcpy(flags, mode, len);
-    memcpy(flags + len, "N", 2);
-    return fopen(path, flags);
-}
-
-bool os_reopen_null(FILE *stream, const char *mode)
-{
-    return freopen(OS_NULL_DEVICE, mode, stream) != NULL;
 }
 
 /* ---- memory ------------------------------------------------------------------ */

@@ -28,7 +28,7 @@ build=${1:-}
 #   layer       library          modules
 read -r -d '' TABLE <<'EOF' || true
 trace       kvq_trace        osdep_defs trace
-platform    kvq_platform     osdep+osdep_heap+osdep_posix+osdep_win32 os_qsort
+platform    kvq_platform     osdep+osdep_local+osdep_posix+osdep_win32 os_qsort
 foundation  kvq_foundation   alloc freecache skiplist ptrset numset vector hash stringcache tally_table
 install     kvq_install      kvinstdir registry
 diag        kvq_diag         alert+msgcat+msgcat_embedded+werror
