@@ -103,16 +103,5 @@ tu_result tp_run(const tp_setup &s)
                  nogroup ? nogroup->gr_gid : 0);
     close(out_p[1]);
     close(null);
-    char buf[65536];
-    for (ssize_t got; !s.stdout_unread && (got = read(out_p[0], buf, sizeof buf)) != 0;) {
-        if (got > 0) r.out.append(buf, (size_t)got);
-        else if (errno != EINTR) break;
-    }
-    if (!s.stdout_unread) close(out_p[0]);
-    if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
-    else r.status = tu_wait(pid);
-    rewind(err);
-    for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
-    fclose(err);
-    return r;
+    return tp_collect(pid, s.stdout_unread ? -1 : out_p[0], err);
 }

@@ -7,7 +7,10 @@
 #ifndef KVQ_TEST_PROCESS_POSIX_H
 #define KVQ_TEST_PROCESS_POSIX_H
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,12 @@ struct tp_setup {
 /* Runs setup.argv and waits as tu_run does.  Every child starts with only
  * descriptors 0, 1 and 2 open and with core dumps off. */
 tu_result tp_run(const tp_setup &setup);
+
+/* What tu_run gives for the child `pid` (a failed fork when negative): its
+ * standard output read from `out` to its end (-1: none to read), its status,
+ * its standard error read from `err` from the start.  Closes `out` and `err`.
+ * (test_util_posix.cpp, whose tu_run uses it too.) */
+tu_result tp_collect(pid_t pid, int out, FILE *err);
 
 /* Milliseconds of the monotonic clock. */
 double tp_now_ms(void);

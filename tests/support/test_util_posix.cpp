@@ -5,6 +5,7 @@
  * assertions), never silent.
  */
 #include "test_util.h"
+#include "test_process_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -152,12 +153,18 @@ tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::st
         run_child(argv, env, cwd, stdin_closed ? -1 : open("/dev/null", O_RDONLY), out_p[1], fileno(err));
     }
     close(out_p[1]);
+    return tp_collect(pid, out_p[0], err);
+}
+
+tu_result tp_collect(pid_t pid, int out, FILE *err)
+{
+    tu_result r{-1, "", ""};
     char buf[65536];
-    for (ssize_t got; (got = read(out_p[0], buf, sizeof buf)) != 0;) {
+    for (ssize_t got; out >= 0 && (got = read(out, buf, sizeof buf)) != 0;) {
         if (got > 0) r.out.append(buf, (size_t)got);
         else if (errno != EINTR) break;
     }
-    close(out_p[0]);
+    if (out >= 0) close(out);
     if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
     else r.status = tu_wait(pid);
     rewind(err);
