@@ -270,11 +270,11 @@ bool os_isatty(int fd);
  * kept open while children run. */
 FILE *os_fopen_noinherit(const char *path, const char *mode);
 
-/* Points the standard stream `stream` at the null device ("/dev/null";
- * Windows: "NUL"), opened with
- * `mode`: reads see end of file, writes vanish.  For standard input after
- * a reopen on a file failed, which leaves the stream closed and its
- * descriptor free.  False (errno set) when it cannot be opened. */
+/* Points the standard stream `stream` at the null device (OS_NULL_DEVICE:
+ * "/dev/null"; Windows: "NUL"), opened with `mode`: reads see end of file,
+ * writes vanish.  For standard input after a reopen on a file failed, which
+ * leaves the stream closed and its descriptor free.  False (errno set) when
+ * it cannot be opened. */
 bool os_reopen_null(FILE *stream, const char *mode);
 
 /* Case-insensitive comparisons in the C locale. */
