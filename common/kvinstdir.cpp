@@ -38,13 +38,13 @@ constexpr const char *KVINSTDIR_SUBDIRS[KVINSTDIR_LAST] = {
     /* KVINSTDIR_TOR_AS */ "tor-as",
 };
 
-/* Cached directory part of `path`: "/" for an entry of the root, NULL when
- * there is no separator or `path` is the root itself. */
+/* Cached directory part of `path`: the root's separator for an entry of the
+ * root, NULL when there is no separator or `path` is the root itself. */
 static const char *inst_parent(const char *path)
 {
     const char *sep = os_last_sep(path);
     if (!sep) return NULL;
-    if (sep == path) return path[1] ? "/" : NULL;
+    if (sep == path) return path[1] ? OS_DIR_SEP_STR : NULL;
     return str_nsave(path, (size_t)(sep - path));
 }
 

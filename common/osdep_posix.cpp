@@ -1,6 +1,6 @@
 /*
  * osdep_posix.cpp - the platform layer for POSIX systems: the process
- * temporary directory, directory trees, path pieces, the program's own path,
+ * temporary directory, directory trees, the program's own path,
  * starting a child and waiting for it, and the runtime primitives the rest of
  * the code reaches only through osdep.h.
  *
@@ -17,11 +17,11 @@
  *  - Failures are results (and errno); nothing here raises an alert.  Only
  *    running out of memory ends the process, through the trace core.
  *  - Nothing here calls a module above the trace core: heap blocks come from
- *    the C library, the directory to remove at exit is one fixed slot.
+ *    the C library (osdep_local.h), the directory to remove at exit is one
+ *    fixed slot.
  */
 #include "osdep.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -36,136 +36,18 @@
 #include <atomic>
 #include <cassert>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "trace.h"
+#include "osdep_local.h"
 
 extern char **environ;
 
-/* ---- small helpers ----------------------------------------------------------- */
-
-/* The heap blocks of this layer come straight from the C library; a request
- * the heap cannot meet is the trace core's out of memory, which does not
- * return, so these never give NULL. */
-
-/* `size` zero-filled bytes (at least one, so the result is freeable). */
-static void *os_zalloc(size_t size)
-{
-    void *p = calloc(size != 0 ? size : 1, 1);
-    if (p == NULL) db_out_of_memory();
-    return p;
-}
-
-static char *os_strdup(const char *s)
-{
-    char *copy = strdup(s);
-    if (copy == NULL) db_out_of_memory();
-    return copy;
-}
-
-/* Names this layer formats are short: they are built here once, and only a
- * longer one is formatted a second time, straight into its heap copy. */
-constexpr size_t OS_FORMAT_LOCAL = 256;
-
-/* A heap string holding the printf-style result ("" when it cannot be
- * formatted). */
-static char *os_format(const char *fmt, ...) KVQ_PRINTF(1, 2);
-static char *os_format(const char *fmt, ...)
-{
-    char local[OS_FORMAT_LOCAL];
-    va_list ap;
-    va_start(ap, fmt);
-    int len = vsnprintf(local, sizeof local, fmt, ap);
-    va_end(ap);
-    if (len < 0) len = 0, local[0] = '\0';
-    char *text = (char *)os_zalloc((size_t)len + 1);
-    if ((size_t)len < sizeof local) {
-        memcpy(text, local, (size_t)len + 1);
-    } else {
-        va_start(ap, fmt);
-        vsnprintf(text, (size_t)len + 1, fmt, ap);
-        va_end(ap);
-    }
-    return text;
-}
-
-/* Heap copy of the first n bytes of s. */
-static char *os_copy_n(const char *s, size_t n)
-{
-    assert(n < UINT32_MAX);
-    char *copy = (char *)os_zalloc(n + 1);
-    memcpy(copy, s, n);
-    return copy;
-}
-
-/* lstat succeeds and names a directory (a symbolic link is not one). */
-static bool os_is_real_dir(const char *path)
-{
-    struct stat st;
-    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 /* ---- path pieces ------------------------------------------------------------- */
-
-char *os_path_join(const char *dir, const char *name)
-{
-    if (!dir || !*dir) return NULL;
-    if (!name) name = "";
-    size_t dir_len = strlen(dir);
-    if (os_is_dir_sep(*name)) name++;
-    bool need_sep = !os_is_dir_sep(dir[dir_len - 1]);
-    size_t name_len = strlen(name);
-    size_t size = dir_len + need_sep + name_len + 1;
-    assert(size <= UINT32_MAX);
-    char *joined = (char *)os_zalloc(size);
-    memcpy(joined, dir, dir_len);
-    if (need_sep) joined[dir_len] = OS_DIR_SEP;
-    memcpy(joined + dir_len + need_sep, name, name_len);
-    return joined;
-}
 
 bool os_is_absolute(const char *path)
 {
     return path && os_is_dir_sep(path[0]);
-}
-
-const char *os_basename(const char *path)
-{
-    const char *sep = os_last_sep(path);
-    return sep ? sep + 1 : path;
-}
-
-char *os_basename_copy(const char *path)
-{
-    return path ? os_strdup(os_basename(path)) : NULL;
-}
-
-char *os_basename_to_dot(const char *path)
-{
-    assert(path);
-    const char *base = os_basename(path);
-    const char *dot = strrchr(base, '.');
-    return os_copy_n(base, dot ? (size_t)(dot - base) + 1 : strlen(base));
-}
-
-char *os_dirname(const char *path)
-{
-    const char *sep = os_last_sep(path);
-    return sep ? os_copy_n(path, (size_t)(sep - path)) : NULL;
-}
-
-bool os_exists(const char *path)
-{
-    struct stat st;
-    return path && stat(path, &st) == 0;
-}
-
-bool os_is_dir(const char *path)
-{
-    struct stat st;
-    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool os_stream_id(FILE *stream, os_file_identity *id)
@@ -175,6 +57,14 @@ bool os_stream_id(FILE *stream, os_file_identity *id)
     id->dev = (uint64_t)st.st_dev;
     id->ino = (uint64_t)st.st_ino;
     id->is_dir = S_ISDIR(st.st_mode);
+    return true;
+}
+
+bool os_file_size(const char *path, uint64_t *size)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return false;
+    *size = (uint64_t)st.st_size;
     return true;
 }
 
@@ -218,35 +108,21 @@ int os_make_dirs(const char *path)
     return rc;
 }
 
-int os_list_dir(const char *dir, os_dir_entry_fn fn, void *ctx)
+/* lstat succeeds and names a directory (a symbolic link is not one). */
+bool os_is_real_dir(const char *path)
 {
-    DIR *listing = dir ? opendir(dir) : NULL;
-    if (!listing) return -1;
-    while (struct dirent *entry = readdir(listing)) {
-        const char *name = entry->d_name;
-        if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) fn(name, ctx);
-    }
-    closedir(listing);
-    return 0;
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int os_remove_tree(const char *path)
+int os_remove_entry(const char *path)
 {
-    if (!path || !os_is_real_dir(path)) return -1;
-    DIR *listing = opendir(path);
-    if (!listing) return 0;
-    int rc = 0;
-    while (rc == 0) {
-        struct dirent *entry = readdir(listing);
-        if (!entry) break;
-        const char *name = entry->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        char *child = os_path_join(path, name);
-        rc = os_is_real_dir(child) ? os_remove_tree(child) : unlink(child);
-        free(child);
-    }
-    closedir(listing);
-    return rc != 0 ? rc : rmdir(path);
+    return unlink(path);
+}
+
+int os_remove_empty_dir(const char *path)
+{
+    return rmdir(path);
 }
 
 /* ---- the signal guard ------------------------------------------------------------ */
@@ -481,11 +357,7 @@ static bool os_temp_setup(void)
 char *os_temp_name(const char *ext)
 {
     if (!g_temp_dir && !os_temp_setup()) return NULL;
-    const char *sep = (!ext || ext[0] == '.') ? "" : ".";
-    char *name = os_format("%s_tmp_%u%s%s", OS_PROGRAM_TAG, g_name_counter, sep, ext ? ext : "");
-    g_name_counter++;
-    char *path = os_path_join(g_temp_dir, name);
-    free(name);
+    char *path = os_temp_path(g_temp_dir, g_name_counter++, ext);
     os_guard_remember(path);
     return path;
 }
@@ -556,11 +428,6 @@ char *os_program_path(void)
 
 /* ---- processes ------------------------------------------------------------------------ */
 
-uint32_t os_cmdline_max(void)
-{
-    return OS_CMDLINE_MAX;
-}
-
 /* Async-signal-safe and allocation-free like the signal handler: write,
  * the calls of os_guard_remove, _exit. */
 void os_emergency_exit(const char *line, size_t len, int status)
@@ -573,9 +440,6 @@ void os_emergency_exit(const char *line, size_t len, int status)
 /* The signals whose disposition os_process_init changes for the driver and
  * os_spawn gives back to the child as the default. */
 constexpr int OS_CHILD_DEFAULT_SIGNALS[] = {SIGCHLD, SIGPIPE};
-
-/* The null device: reads see end of file, writes vanish. */
-constexpr const char *OS_NULL_DEVICE = "/dev/null";
 
 void os_process_init(void)
 {
@@ -706,58 +570,6 @@ int os_fileno(FILE *stream)
 bool os_isatty(int fd)
 {
     return isatty(fd) != 0;
-}
-
-/* glibc's "e" mode flag opens with O_CLOEXEC, so the descriptor is never
- * inheritable, not even for a moment. */
-FILE *os_fopen_noinherit(const char *path, const char *mode)
-{
-    char flags[8];
-    size_t len = strlen(mode);
-    assert(len + 2 <= sizeof flags);
-    memcpy(flags, mode, len);
-    memcpy(flags + len, "e", 2);
-    return fopen(path, flags);
-}
-
-bool os_reopen_null(FILE *stream, const char *mode)
-{
-    return freopen(OS_NULL_DEVICE, mode, stream) != NULL;
-}
-
-/* Every byte value lowered as the C locale does: ASCII letters only. */
-struct os_case_table {
-    unsigned char lower[256];
-};
-
-static constexpr os_case_table os_make_case_table(void)
-{
-    os_case_table t = {};
-    for (int c = 0; c < 256; c++) t.lower[c] = (unsigned char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    return t;
-}
-
-static constexpr os_case_table OS_CASE = os_make_case_table();
-
-int os_strnicmp(const char *a, const char *b, size_t n)
-{
-    const unsigned char *pa = (const unsigned char *)a;
-    const unsigned char *pb = (const unsigned char *)b;
-    for (size_t i = 0; i < n; i++) {
-        if (pa[i] == pb[i]) {
-            if (pa[i] == 0) return 0;
-            continue;
-        }
-        int ca = OS_CASE.lower[pa[i]];
-        int cb = OS_CASE.lower[pb[i]];
-        if (ca != cb) return ca - cb;
-    }
-    return 0;
-}
-
-int os_stricmp(const char *a, const char *b)
-{
-    return os_strnicmp(a, b, SIZE_MAX);
 }
 
 /* ---- memory ------------------------------------------------------------------ */

@@ -84,6 +84,11 @@ int db_launch(const char *path, vector *args, bool force);
  * Problems are KVDEBUG warnings.  The archive is complete after each call. */
 void db_package_add(const char *file, const char *comment);
 
+/* Adds `file` under the archive name `name` as it stands (db_package_add
+ * derives the name from the path).  A name or comment of 64 KiB or more is
+ * refused with the warning for a failed add. */
+void db_package_store(const char *file, const char *name, const char *comment);
+
 /* Points the debugger descriptor in force at another executable (tests run a
  * recording stand-in through the real launch path); NULL restores the
  * default "/usr/bin/lldb".  The availability test is made again at the next

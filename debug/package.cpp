@@ -7,8 +7,11 @@
  * file and the programs of a chain can take turns extending it.  Adding a
  * name twice stores two entries.
  *
- * Archive names carry no leading '/' and no backslash: an absolute path is
- * stored under "SYSTEM_ROOT/", and backslashes become slashes.
+ * Archive names carry no root and no backslash: an absolute path is stored
+ * under "SYSTEM_ROOT/" without its root ("/" on POSIX; "C:\" or the first
+ * three characters of a network path on Windows), and backslashes become
+ * slashes.  A name or comment the zip format cannot hold is refused, never
+ * passed on to the zip library.
  *
  * All calls into the zip library sit in pkg_zip_add, so the library can be
  * swapped without touching the rules above.  Problems are KVDEBUG warnings.
@@ -41,8 +44,11 @@ enum pkg_step : unsigned {
  * speed. */
 static const int PKG_DEFLATE_LEVEL = 6;
 
-/* Entry comments are stored with a 16-bit length. */
-static const size_t PKG_COMMENT_MAX = 0xFFFF;
+/* Names, comments and extra fields of entries are stored with 16-bit
+ * lengths.  The zip library does not check them (a longer one overruns its
+ * header buffer), so the writer refuses a longer name or comment itself; it
+ * passes no extra fields. */
+static const size_t PKG_FIELD_MAX = 0xFFFF;
 
 static zip_fileinfo pkg_entry_info(void)
 {
@@ -74,8 +80,10 @@ static bool pkg_copy_data(zipFile zf, FILE *in)
 
 /* Stores `file` under `name` with `comment` (may be NULL), deflated, in the
  * archive `zip`: extended when `append`, else created.  Once the archive is
- * open for writing every later step is tried, whatever failed before.
- * Returns the failed steps (0 on success). */
+ * open for writing every later step is tried, whatever failed before; an
+ * entry that could not be opened (the file unreadable, the name or comment
+ * too long) has nothing to complete.  Returns the failed steps (0 on
+ * success). */
 static unsigned pkg_zip_add(const char *zip, bool append, const char *name, const char *file,
                             const char *comment)
 {
@@ -92,18 +100,16 @@ static unsigned pkg_zip_add(const char *zip, bool append, const char *name, cons
         if (!zf) return PKG_INIT;
     }
     FILE *in = fopen(file, "rb");
-    bool large = false;
-    if (in && fseek(in, 0, SEEK_END) == 0) {
-        large = ftell(in) >= 0xFFFFFFFFL;
-        rewind(in);
-    }
+    uint64_t size = 0;
+    bool large = os_file_size(file, &size) && size >= 0xFFFFFFFFu;
+    bool fits = strlen(name) <= PKG_FIELD_MAX && (!comment || strlen(comment) <= PKG_FIELD_MAX);
     zip_fileinfo info = pkg_entry_info();
-    bool opened = zf && in &&
+    bool opened = zf && in && fits &&
                   zipOpenNewFileInZip64(zf, name, &info, NULL, 0, NULL, 0, comment, Z_DEFLATED,
                                         PKG_DEFLATE_LEVEL, large) == ZIP_OK;
     if (!opened || !pkg_copy_data(zf, in)) failed |= PKG_ADD;
     if (in) fclose(in);
-    if (!zf || zipCloseFileInZip(zf) != ZIP_OK) failed |= PKG_FINALIZE;
+    if (!zf || (opened && zipCloseFileInZip(zf) != ZIP_OK)) failed |= PKG_FINALIZE;
     if (!zf || zipClose(zf, NULL) != ZIP_OK) failed |= PKG_END;
     return failed;
 }
@@ -126,7 +132,11 @@ static constexpr pkg_warning pkg_warnings[] = {
 /* The name `file` gets inside the archive. */
 static const char *pkg_archive_name(const char *file)
 {
-    const char *name = os_is_absolute(file) ? str_path_join("SYSTEM_ROOT", file + 1) : file;
+    const char *name = file;
+    if (os_is_absolute(file)) {
+        size_t len = strlen(file);
+        name = str_path_join("SYSTEM_ROOT", file + (len < OS_ROOT_LEN ? len : OS_ROOT_LEN));
+    }
     return str_translate(name, "\\", "/");
 }
 
@@ -135,9 +145,15 @@ void db_package_add(const char *file, const char *comment)
     if (!gZipPath) return;
     DB_ASSERT(file != NULL);
     if (!file || !os_exists(file)) return;
+    /* The comment's length is taken modulo 2^16, as the format stores it. */
     size_t comment_len = comment ? strlen(comment) : 0;
-    if (comment_len > PKG_COMMENT_MAX) comment = str_nsave(comment, comment_len & PKG_COMMENT_MAX);
-    const char *name = pkg_archive_name(file);
+    if (comment_len > PKG_FIELD_MAX) comment = str_nsave(comment, comment_len & PKG_FIELD_MAX);
+    db_package_store(file, pkg_archive_name(file), comment);
+}
+
+void db_package_store(const char *file, const char *name, const char *comment)
+{
+    if (!gZipPath || !os_exists(file)) return;
     unsigned failed = pkg_zip_add(gZipPath, os_exists(gZipPath), name, file, comment);
     for (const pkg_warning &w : pkg_warnings) {
         if (!(failed & w.pw_step)) continue;

@@ -232,13 +232,14 @@ static void split_plain(splitter *s)
     if (split_flush_escape(s)) split_add(s, run, (size_t)(s->r - run));
 }
 
-/* A CR before a line feed is dropped (CR LF reads as LF).  In a file's bytes,
- * a CR that ends a piece of a line as str_read_line reads it ends the line
- * after it, as it does there; any other CR joins the word. */
+/* In a file's bytes as "r" reads them, a CR before a line feed is dropped
+ * where the runtime has not done so already (CR LF reads as LF), and a CR
+ * that ends a piece of a line as str_read_line reads it ends the line after
+ * it, as it does there; any other CR joins the word. */
 static void split_cr(splitter *s)
 {
     char *cr = s->r;
-    if (s->raw && cr[1] == '\n') {
+    if (s->raw && OS_READ_KEEPS_CRLF && cr[1] == '\n') {
         s->r++;
         return;
     }

@@ -7,7 +7,8 @@
 #      symbol an object file uses that another object of the project defines
 #      is defined in the same group or a lower one; and every object file
 #      sits in the library of its layer.  This catches upward calls that no
-#      include shows.
+#      include shows.  The system's nm reads the objects of the Windows
+#      cross build (PE, ".obj") as well as the native ones.
 # Usage: scripts/check-layers.sh [--source DIR] [BUILD_DIR]
 #   --source DIR  the source tree to read (default: this checkout)
 #   BUILD_DIR     a built tree (build/ci, say); without it only step 1 runs
@@ -27,7 +28,7 @@ build=${1:-}
 #   layer       library          modules
 read -r -d '' TABLE <<'EOF' || true
 trace       kvq_trace        osdep_defs trace
-platform    kvq_platform     osdep+osdep_posix+osdep_win32 os_qsort
+platform    kvq_platform     osdep+osdep_local+osdep_posix+osdep_win32 os_qsort
 foundation  kvq_foundation   alloc freecache skiplist ptrset numset vector hash stringcache tally_table
 install     kvq_install      kvinstdir registry
 diag        kvq_diag         alert+msgcat+msgcat_embedded+werror
@@ -87,7 +88,7 @@ if [ -n "$build" ]; then
     member = where; sub(/.*\[/, "", member); sub(/\]$/, "", member)
     print lib, member, $3, $2
   }' | awk -v table="$table" '
-    function module(member) { sub(/\.o$/, "", member); sub(/\.[^.]*$/, "", member); return member }
+    function module(member) { sub(/\.o(bj)?$/, "", member); sub(/\.[^.]*$/, "", member); return member }
     BEGIN {
       n = split(table, rows, "\n")
       for (i = 1; i <= n; i++) { split(rows[i], f, " "); rank[f[1]] = f[2]; layer[f[1]] = f[3]; library[f[1]] = f[4] }

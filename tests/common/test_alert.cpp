@@ -3,8 +3,6 @@
  * recorded options, fatal exits, the message-file search) runs in alert_probe children. */
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 #include <regex>
@@ -91,6 +89,17 @@ TEST(Alert, FatalAlertsErrorLimitAndOnce)
     for (const auto &c : cases) EXPECT_EQ(c.want, probe(c.actions)) << c.actions[1];
 }
 
+TEST(Alert, AFatalAlertRemovesTheTemporaryDirectory)
+{
+    std::string base = tu_mkdtemp();
+    tu_result r = tu_run({tu_helper("alert_probe"), "temp", "alert:2082"}, {"TEMP=" + base, "TMP"});
+    EXPECT_EQ(0u, r.out.rfind(tu_path(base + "/kv"), 0)) << r.out;
+    EXPECT_EQ("(2082) can't create temporary file\n", r.err);
+    EXPECT_EQ(1, r.status);
+    EXPECT_TRUE(tu_list(base).empty()) << "left " << tu_list(base).size();
+    tu_rmtree(base);
+}
+
 TEST(Werror, RecognisedOptionsLaterOnesDecideAndBadIdentifiersAreReported)
 {
     for (const char *yes : {"-Werror", "--Werror", "-werror=all", "--Wno-error=1501", "-WNO-ERROR", "-Werror=x=y"})
@@ -131,17 +140,20 @@ TEST(MsgCat, FindsVersionsAndRanksMessageFiles)
 {
     EXPECT_TRUE(getMsgFileVersion(MSGCAT_BUILTIN_NAME) == MSGCAT_VERSION && getMsgFileVersion("12.7_en.msgs") == 12);
     EXPECT_TRUE(getMsgFileVersion("/opt/9/en_msgs.txt") == 0 && !strcmp(lang_code(7), "de"));
-    std::string dir = tu_mkdtemp("kvq-find");
-    for (const char *name : {"2024_en.msgs", "en_msgs.txt", "_en.msgs", "EN_MSGS.TXT", "x_EN.msgs", "a_en.msgs.bak",
-                             "fr_msgs.txt", "xen_msgs.txt"})
+    /* Names are matched as the listing gives them, case included, also where the file system ignores case. */
+    std::string dir = tu_mkdtemp("kvq-find"), upper = dir + "/upper";
+    tu_mkdirs(upper);
+    for (const char *name : {"2024_en.msgs", "en_msgs.txt", "_en.msgs", "x_EN.msgs", "a_en.msgs.bak", "fr_msgs.txt",
+                             "xen_msgs.txt", "upper/EN_MSGS.TXT"})
         tu_write(dir + "/" + name, "");
     vector *found = VEC_NEW();
     EXPECT_EQ(3u, findMsgFiles(dir.c_str(), 255, found));
-    EXPECT_EQ(1u, findMsgFiles(dir.c_str(), 12, found) + findMsgFiles((dir + "/no").c_str(), 255, found));
+    EXPECT_EQ(1u, findMsgFiles(dir.c_str(), 12, found) + findMsgFiles((dir + "/no").c_str(), 255, found) +
+                      findMsgFiles(upper.c_str(), 255, found));
     std::vector<std::string> names = strings_of(found);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{dir + "/2024_en.msgs", dir + "/_en.msgs", dir + "/en_msgs.txt",
-                                        dir + "/fr_msgs.txt"}), names);
+    EXPECT_EQ((std::vector<std::string>{tu_path(dir + "/2024_en.msgs"), tu_path(dir + "/_en.msgs"),
+                                        tu_path(dir + "/en_msgs.txt"), tu_path(dir + "/fr_msgs.txt")}), names);
     vec_free(found);
     tu_rmtree(dir);
 
@@ -205,11 +217,9 @@ TEST(MsgCat, FileLinesReplaceEmbeddedEntries)
 TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
 {
     /* Probes in an installation R/kvq/1.0/tor/{bin,dat} and outside it in R/tools/bin. */
-    char *real = realpath(tu_mkdtemp("kvq-msginst").c_str(), nullptr);
-    std::string root = real, ver = root + "/kvq/1.0", dat = ver + "/tor/dat", work = root + "/work";
-    std::string inst = ver + "/tor/bin/alert_probe", tools = root + "/tools/bin/alert_probe";
-    std::string top = dat + "/29990101000000_en.msgs";
-    free(real);
+    std::string root = tu_mkdtemp("kvq-msginst"), ver = tu_path(root + "/kvq/1.0"), dat = tu_path(ver + "/tor/dat");
+    std::string work = root + "/work", inst = tu_path(ver + "/tor/bin/alert_probe") + TU_EXE;
+    std::string tools = root + "/tools/bin/alert_probe" + TU_EXE, top = tu_path(dat + "/29990101000000_en.msgs");
     for (const std::string &d : {dat, ver + "/tor/bin", work, root + "/tools/bin"}) tu_mkdirs(d);
     tu_copy(tu_helper("alert_probe"), inst, true);
     tu_copy(tu_helper("alert_probe"), tools, true);
@@ -220,28 +230,29 @@ TEST(MsgCat, SearchOrderAndLoadingOnTheFirstAlert)
     EXPECT_EQ("ret 1\nret 1\nhi\n(6) t\n[exit 0]", probe({"-Werror=5", "typed:5:M:hi", "typed:6:E:t"}, work, inst));
     EXPECT_EQ("ret 1\n" + malformed(1, top) + "(908) exit status = 3\n[exit 0]", probe({"alert:908:i3"}, work, inst));
     /* A listed file that cannot be opened leaves the run without a catalogue. */
-    unlink(top.c_str());
-    ASSERT_EQ(0, symlink("/nonexistent/file", top.c_str()));
+    tu_rmtree(top);
+    tu_make_unopenable(top);
     EXPECT_EQ("ret 1\n(2082) " + NO_TEXT + "\n[exit 0]", probe({"alert:2082"}, work, inst));
-    unlink(top.c_str());
+    tu_rmtree(top);
 
     /* An equal version in the version directory beats the built-in name, its own type kept. */
-    std::string same = dat + "/20240725155939_en.msgs";
+    std::string same = tu_path(dat + "/20240725155939_en.msgs");
     tu_write(same, "908 M installed status %d\n");
     EXPECT_EQ(same + "\nret 1\n-1\n1\ninstalled status 3\n[exit 0]", probe({"msgfile", "alert:908:i3",
-              "rank:" + same + ":" + BUILTIN, "rank:" + BUILTIN + ":" + same}, work, inst)) << "either way round";
+              "rank:" + same + "|" + BUILTIN, "rank:" + BUILTIN + "|" + same}, work, inst)) << "either way round";
     /* A legacy file stops the search but never wins. */
-    unlink(same.c_str());
+    tu_rmtree(same);
     tu_write(dat + "/en_msgs.txt", "908 E legacy %d\n");
     EXPECT_EQ(BUILTIN + "\nret 1\n(908) exit status = 3\n[exit 0]", probe({"msgfile", "alert:908:i3"}, work, inst));
 
     /* Outside: the program's parent/dat, then the current directory.  2082 is a dropped warning there, which
      * alert_once does not count as raised. */
     EXPECT_EQ("ret 0\nret 1\n(2082) note\n[exit 0]", probe({"once:2082", "-Werror=2082", "once:2082"}, work, tools));
+    std::string tools_msgs = tu_path(root + "/tools/dat/25000101000000_en.msgs");
     tu_mkdirs(root + "/tools/dat");
-    tu_write(root + "/tools/dat/25000101000000_en.msgs", "");
-    EXPECT_EQ(root + "/tools/dat/25000101000000_en.msgs\n[exit 0]", probe({"msgfile"}, work, tools));
-    unlink((root + "/tools/dat/25000101000000_en.msgs").c_str());
+    tu_write(tools_msgs, "");
+    EXPECT_EQ(tools_msgs + "\n[exit 0]", probe({"msgfile"}, work, tools));
+    tu_rmtree(tools_msgs);
     EXPECT_EQ(BUILTIN + "\n[exit 0]", probe({"msgfile"}, ver, tools));
     tu_rmtree(root);
 }

@@ -1,5 +1,7 @@
-/* test_platform_posix.cpp - the platform layer's processes and its last-resort exit, with real
- * children, signal dispositions and memory limits. */
+/* test_platform_posix.cpp - the POSIX rules of the platform layer: paths split at '/' only,
+ * symbolic links, private modes, TMPDIR and /tmp, signals, candidates taken between their choice
+ * and their creation, posix_spawn's argument passing, errors and lost statuses, and the last-resort
+ * exit when memory really runs out. */
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -11,8 +13,127 @@
 #include <vector>
 
 #include "osdep.h"
+#include "temp_probe.h"
 #include "test_process_posix.h"
 #include "test_util.h"
+
+TEST(OsPaths, JoinAndSplitAtSlashOnly)
+{
+    const char *path = "dir.v2/sub\\part/file:x.tar.gz";
+    /* result                             expected */
+    const struct { std::string got, want; } cases[] = {
+        {take(os_path_join("a", "b")),        "a/b"},
+        {take(os_path_join("a/", "/b")),      "a/b"},
+        {take(os_path_join("/", "tmp")),      "/tmp"},
+        {take(os_path_join("", "b")),         "(null)"},
+        {os_basename(path),                   "file:x.tar.gz"},
+        {take(os_basename_to_dot(path)),      "file:x.tar."},
+        {take(os_basename_to_dot("d.v/rd")),  "rd"},
+        {take(os_dirname(path)),              "dir.v2/sub\\part"},
+        {take(os_dirname("plain")),           "(null)"},
+        {take(os_dirname("/x")),              ""},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.want, c.got);
+    EXPECT_TRUE(os_is_absolute("/usr") && !os_is_absolute("c:\\tools") && !os_is_absolute("\\\\server\\x"));
+}
+
+TEST(OsFiles, LinksArePrivateModesAndNeverFollowed)
+{
+    std::string dir = tu_mkdtemp(), outside = tu_mkdtemp(), tree = dir + "/tree";
+    tu_write(dir + "/f", "x");
+    tu_write(outside + "/keep", "precious");
+    ASSERT_EQ(0, symlink((dir + "/f").c_str(), (dir + "/soft").c_str()));
+    ASSERT_EQ(0, symlink("missing", (dir + "/dangling").c_str()));
+    EXPECT_TRUE(os_exists((dir + "/soft").c_str()) && !os_exists((dir + "/dangling").c_str()));
+    /* The identity is read from the opened file: a link shares its target's; POSIX opens a
+     * directory for reading too, and the identity tells it apart. */
+    auto id_of = [](const std::string &path) {
+        os_file_identity id = {};
+        FILE *f = fopen(path.c_str(), "r");
+        EXPECT_TRUE(f && os_stream_id(f, &id)) << path;
+        if (f) fclose(f);
+        return id;
+    };
+    os_file_identity f = id_of(dir + "/f"), soft = id_of(dir + "/soft");
+    EXPECT_TRUE(f.ino == soft.ino && f.dev == soft.dev) << "two names of one file";
+    EXPECT_TRUE(id_of(dir).is_dir && !f.is_dir);
+
+    struct stat st;
+    EXPECT_EQ(0, os_make_dirs((tree + "/a/b/c").c_str()));
+    EXPECT_TRUE(stat((tree + "/a/b").c_str(), &st) == 0 && (st.st_mode & 077) == 0) << "made directories are private";
+    EXPECT_EQ(0, os_make_dirs((tree + "/x//y/").c_str()));
+    EXPECT_TRUE(os_is_dir((tree + "/x/y").c_str()));
+    EXPECT_NE(0, os_make_dirs("/")) << "the root exists";
+
+    ASSERT_EQ(0, symlink(outside.c_str(), (tree + "/a/link").c_str()));
+    ASSERT_EQ(0, symlink("nowhere", (tree + "/dangling").c_str()));
+    EXPECT_EQ(0, os_remove_tree(tree.c_str()));
+    EXPECT_FALSE(tu_exists(tree));
+    EXPECT_EQ("precious", tu_read(outside + "/keep")) << "links are removed, never followed";
+    EXPECT_EQ(-1, os_remove_tree((dir + "/soft").c_str()));
+    tu_rmtree(dir);
+    tu_rmtree(outside);
+}
+
+TEST(OsTemp, NamesShareOnePrivateDirectoryUnderTheChosenBase)
+{
+    std::string cwd = tu_mkdtemp(), temp = tu_mkdtemp(), tmp = tu_mkdtemp(), tmpdir = tu_mkdtemp();
+    /* TEMP value    TMP and TMPDIR                          expected base */
+    const struct { std::string temp; std::vector<std::string> env; std::string base; } cases[] = {
+        {temp,       {"TMP=" + tmp, "TMPDIR=" + tmpdir}, temp},
+        {temp + "/", {},                                 temp},
+        {"",         {"TMP=" + tmp, "TMPDIR=" + tmpdir}, "."},
+        {"",         {"TEMP", "TMP=" + tmp},             tmp},
+        {"",         {"TEMP", "TMPDIR=" + tmpdir},       tmpdir},
+        {"",         {"TEMP"},                           "/tmp"},
+        {"",         {"TEMP", "TMPDIR="},                "/tmp"}, /* an empty TMPDIR counts as unset */
+    };
+    for (const auto &c : cases) {
+        temp_run run = run_probe({"temp:.cmd", "temp:.cmd", "temp:-", "temp:txt", "tempinfo"}, c.temp, c.env, cwd);
+        EXPECT_EQ("D/kvq_tmp_0.cmd\nD/kvq_tmp_1.cmd\nD/kvq_tmp_2\nD/kvq_tmp_3.txt\nmode=700 attempts=1\n", run.r.out);
+        EXPECT_EQ(c.base + "/kvA", run.dir.substr(0, c.base.size() + 4)) << "one separator after the base";
+    }
+    for (const std::string &d : {cwd, temp, tmp, tmpdir}) {
+        EXPECT_TRUE(tu_list(d).empty()) << d << ": directory and files removed at exit";
+        tu_rmtree(d);
+    }
+}
+
+TEST(OsTemp, DirectoryIsRemovedWhenASignalEndsTheProcess)
+{
+    const std::string two = "D/kvq_tmp_0\nD/kvq_tmp_1.cmd\n";
+    /* first action    last action     exit status  output */
+    const struct { const char *first, *last; int status; std::string out; } cases[] = {
+        {"temp:-", "raise:15", 128 + 15, two}, {"temp:-", "raise:2", 128 + 2, two}, {"temp:-", "raise:1", 128 + 1, two},
+        {"ignore:1", "raise:1", 0, "D/kvq_tmp_0.cmd\n"}, /* ignored when the directory was made: stays ignored */
+    };
+    for (const auto &c : cases) {
+        std::string base = tu_mkdtemp();
+        temp_run run = run_probe({c.first, "temp:.cmd", c.last}, base);
+        EXPECT_TRUE(run.r.status == c.status && run.r.out == c.out) << c.last << ": " << run.r.status << run.r.out;
+        EXPECT_TRUE(tu_list(base).empty()) << c.last << ": left " << tu_list(base).size();
+        tu_rmtree(base);
+    }
+}
+
+TEST(OsTemp, OccupiedCandidatesMoveToTheNextLetter)
+{
+    std::string base = tu_mkdtemp(), target = tu_mkdtemp(), sub = base + "/sub";
+    temp_run run = run_probe({"temp:.cmd", "tempinfo"}, sub, {"PROBE_LINK=" + target, "PROBE_OCCUPY=2"});
+    EXPECT_EQ("D/kvq_tmp_0.cmd\nmode=700 attempts=3\n", run.r.out);
+    EXPECT_EQ(sub + "/kvC", run.dir.substr(0, sub.size() + 4)) << "a missing base is created";
+    EXPECT_TRUE(tu_list(target).empty()) << "nothing was written through a link";
+    for (const std::string &name : tu_list(sub)) {
+        struct stat st;
+        EXPECT_TRUE(lstat((sub + "/" + name).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << name;
+    }
+    EXPECT_EQ(2u, tu_list(sub).size()) << "the two links stay, the directory is gone";
+    /* All 26 taken: no name; the next call starts again. */
+    run = run_probe({"temp:.cmd", "temp:.cmd", "tempinfo"}, base, {"PROBE_LINK=nowhere", "PROBE_OCCUPY=26"});
+    EXPECT_EQ("NULL\nD/kvq_tmp_0.cmd\nmode=700 attempts=27\n", run.r.out);
+    tu_rmtree(base);
+    tu_rmtree(target);
+}
 
 /* Runs sh -c `script` through os_spawn; "$@" are `args`. */
 static int spawn_sh(const std::string &script, std::vector<std::string> args = {})

@@ -4,17 +4,17 @@
 
 #include "osdep.h"
 #include "stringcache.h"
+#include "test_util.h"
 
-/* Text-mode reading one byte at a time: at most size-1 bytes, up to and including a line feed,
- * CR LF read as LF wherever it falls. */
-static std::string reference_piece(size_t size, FILE *f)
+/* Text-mode reading of `data` from `at` one byte at a time: at most size-1 bytes, up to and
+ * including a line feed, CR LF read as LF wherever it falls. */
+static std::string reference_piece(size_t size, const std::string &data, size_t &at)
 {
     std::string out;
-    for (int c; out.size() + 1 < size && (c = getc(f)) != EOF;) {
-        int next = c == '\r' ? getc(f) : EOF;
-        if (next == '\n') c = '\n';
-        else if (next != EOF) ungetc(next, f);
-        out += (char)c;
+    while (out.size() + 1 < size && at < data.size()) {
+        char c = data[at++];
+        if (c == '\r' && at < data.size() && data[at] == '\n') c = data[at++];
+        out += c;
         if (c == '\n') break;
     }
     return out;
@@ -48,20 +48,22 @@ TEST(TextReading, PiecesAndLinesWithCrLfNulAndLongLines)
     };
     std::string all;
     for (const auto &l : lines) all += l.in;
-    FILE *f = tmpfile(), *ref = tmpfile();
-    fwrite(all.data(), 1, all.size(), f);
-    fwrite(all.data(), 1, all.size(), ref);
+    /* Read in text mode, as the program reads its files. */
+    std::string dir = tu_mkdtemp("kvqread");
+    tu_write(dir + "/text", all);
+    FILE *f = fopen((dir + "/text").c_str(), "r");
+    ASSERT_NE(nullptr, f);
     for (size_t size : {2u, 3u, 4u, 7u, 64u}) {
         std::vector<char> buf(size + 1, 'x');
         rewind(f);
-        rewind(ref);
+        size_t at = 0;
         for (size_t piece = 0, n = 1; n != 0; piece++) {
             n = os_read_text_piece(buf.data(), size, f);
-            ASSERT_EQ(reference_piece(size, ref), std::string(buf.data(), n)) << "size " << size << " piece " << piece;
+            ASSERT_EQ(reference_piece(size, all, at), std::string(buf.data(), n))
+                << "size " << size << " piece " << piece;
             ASSERT_EQ('\0', buf[n]);
         }
     }
-    fclose(ref);
 
     rewind(f);
     uint32_t cached = str_cache_count();
@@ -78,5 +80,6 @@ TEST(TextReading, PiecesAndLinesWithCrLfNulAndLongLines)
     for (const auto &l : lines) EXPECT_EQ(str_save(l.line.c_str()), str_read_line(f)) << l.line.substr(0, 20);
     EXPECT_EQ(nullptr, str_read_line(f));
     fclose(f);
+    tu_rmtree(dir);
     EXPECT_TRUE(str_is_cached(varied.substr(1023, 1023).c_str())) << "pieces are cached too";
 }

@@ -3,10 +3,10 @@
  * process of its own, so no hook is installed until a test installs it. */
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <regex>
 
 #include "alert.h"
+#include "test_util.h"
 #include "trace.h"
 
 /* Standard error and the debug-out file while `write` runs with the flag word `flags`. */
@@ -72,7 +72,7 @@ TEST(TraceDeathTest, PlainHooksWithoutTheDiagnostics)
     EXPECT_EQ("assertion failure: y (f.c:4)\n", testing::internal::GetCapturedStderr()) << "level 0 reports nothing";
     gAssertLevel = DB_ASSERT_FATAL;
     EXPECT_EXIT(db_assert("z", "f.c", 5), testing::ExitedWithCode(1), "^assertion failure: z \\(f\\.c:5\\)\n$");
-    EXPECT_EXIT(db_out_of_memory(), testing::KilledBySignal(SIGABRT), "^out of memory\n$");
+    EXPECT_EXIT(db_out_of_memory(), tu_aborted, "^out of memory\n$");
 }
 
 TEST(TraceDeathTest, TheDiagnosticsMakeAlertsOfTheHooks)

@@ -3,6 +3,7 @@
  * "--kvdebug=" option, the trace and the package zip (only a process's first
  * parse counts: each case runs the debug_probe helper); real driver runs.
  */
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -29,9 +30,10 @@ zip_entries read_zip(const std::string &path)
     zip_entries entries;
     unzFile zf = unzOpen64(path.c_str());
     for (int rc = zf ? unzGoToFirstFile(zf) : UNZ_END_OF_LIST_OF_FILE; rc == UNZ_OK; rc = unzGoToNextFile(zf)) {
-        char name[1024];
         unz_file_info64 info;
-        unzGetCurrentFileInfo64(zf, &info, name, sizeof name, NULL, 0, NULL, 0);
+        unzGetCurrentFileInfo64(zf, &info, NULL, 0, NULL, 0, NULL, 0);
+        std::string name(info.size_filename, '\0');
+        unzGetCurrentFileInfo64(zf, &info, &name[0], info.size_filename, NULL, 0, NULL, 0);
         std::string data(info.uncompressed_size, '\0');
         unzOpenCurrentFile(zf);
         bool ok = unzReadCurrentFile(zf, &data[0], (unsigned)data.size()) == (int)data.size();
@@ -45,9 +47,9 @@ zip_entries read_zip(const std::string &path)
 
 TEST(Launch, UnderTheDebuggerOrPlainly)
 {
-    std::string dir = tu_mkdtemp("kvqlaunch");
-    setenv("TEMP", dir.c_str(), 1);
-    setenv("KVQ_TB_QUIET", "1", 1);
+    std::string dir = tu_mkdtemp("kvqlaunch"), backend = tu_test_backend();
+    tu_setenv("TEMP", dir.c_str());
+    tu_setenv("KVQ_TB_QUIET", "1");
     db_set_debugger_path(tu_helper("debug_probe").c_str());
     db_parse_options("--kvdebug=debug:cpp:TORC");
     vector *args = VEC_NEW();
@@ -56,14 +58,14 @@ TEST(Launch, UnderTheDebuggerOrPlainly)
     testing::internal::CaptureStdout(); /* the stand-in prints what it got */
     EXPECT_EQ(db_launch("/inst/bin/torc.exe", args, false), 5);
     /* A program the set does not name runs plainly, unless forced. */
-    EXPECT_EQ(db_launch(KVQ_TEST_BACKEND, NULL, false), 0);
-    EXPECT_EQ(db_launch(KVQ_TEST_BACKEND, NULL, true), 5);
+    EXPECT_EQ(db_launch(backend.c_str(), NULL, false), 0);
+    EXPECT_EQ(db_launch(backend.c_str(), NULL, true), 5);
     std::string out = testing::internal::GetCapturedStdout();
     std::string script = out.substr(0, out.find("\n--\n")).substr(out.find("\n-s\n") + 4);
     EXPECT_EQ(out.find("/inst/bin/torc.exe\n-s\n" + script + "\n--\n/inst/bin/torc.exe\n@/tmp/cmd file\n"
                        "break set --name db_assert\nbreak set --name main\nbreak command add 2\n"
-                       "expr gInDebugger=1\nDONE\nrun" KVQ_TEST_BACKEND "\n-s\n"), 0u) << out;
-    EXPECT_EQ(script.compare(0, dir.size() + 1, dir + "/"), 0) << script;
+                       "expr gInDebugger=1\nDONE\nrun" + backend + "\n-s\n"), 0u) << out;
+    EXPECT_EQ(script.compare(0, dir.size() + 1, dir + TU_SEP), 0) << script;
     EXPECT_FALSE(tu_exists(script)) << "the script file outlived the launch";
     vec_free(args);
 
@@ -71,16 +73,16 @@ TEST(Launch, UnderTheDebuggerOrPlainly)
      * in the set, and every program runs plainly. */
     db_set_debugger_path("/nonexistent/lldb");
     testing::internal::CaptureStderr();
-    EXPECT_EQ(db_launch(KVQ_TEST_BACKEND, NULL, false), 0);
+    EXPECT_EQ(db_launch(backend.c_str(), NULL, false), 0);
     EXPECT_EQ(db_launch("/inst/bin/torc.exe", NULL, false), -1);
-    EXPECT_EQ(db_launch(KVQ_TEST_BACKEND, NULL, true), 0);
+    EXPECT_EQ(db_launch(backend.c_str(), NULL, true), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), W "Debugger \"/nonexistent/lldb\" is not available\n");
     tu_rmtree(dir);
 }
 
 TEST(DebugOptions, WarningsStateTraceOutFileAndForwardedOption)
 {
-    struct row { std::vector<std::string> steps; int status; const char *out, *err; };
+    struct row { std::vector<std::string> steps; int status; std::string out, err; };
     /* probe steps, its exit status, its standard output, its standard error */
     const row rows[] = {
         {{"parse:--kvdebug"}, 0, NOTHING_SET, W "unknown option \"--kvdebug\"\n"},
@@ -113,7 +115,7 @@ TEST(DebugOptions, WarningsStateTraceOutFileAndForwardedOption)
         {{"parse:--kvdebug=,", "show:kvq-1.out"}, 0, "(no kvq-1.out)\n" NOTHING_SET, ""},
         {{"parse:--kvdebug=num:7,ON", "trace:first", "show:kvq-7.out"}, 0, AT "first\nflags=1 level=0\n", ""},
         {{"parse:--kvdebug=out:+logs,num:5,on", "trace:more", "make:1:driver", "show:logs/kvq-1.out"}, 0,
-         "--kvdebug=default,on,out:+logs/kvq-1.out,num:1\nkept\n" AT "more\nflags=1 level=0\n", ""},
+         "--kvdebug=default,on," + tu_path("out:+logs/kvq-1.out") + ",num:1\nkept\n" AT "more\nflags=1 level=0\n", ""},
         {{"parse:--kvdebug=out:a.txt,out:b.txt,on", "trace:x", "show:b.txt"}, 0, AT "x\nflags=1 level=0\n",
          W "debug-out file was set to \"a.txt\", resetting to \"b.txt\"\n"},
         {{"parse:--kvdebug=out:none/x.out"}, 1, "",
@@ -157,41 +159,69 @@ TEST(DebugOptions, WarningsStateTraceOutFileAndForwardedOption)
     tu_rmtree(dir);
 }
 
+TEST(Package, NamesTheZipFormatCannotHoldAreRefused)
+{
+    /* Entry names are stored with 16-bit lengths: the longest fits, longer
+     * ones fail as an add fails, and the archive stays sound. */
+    std::string dir = tu_mkdtemp("kvqzip");
+    tu_write(dir + "/f", "data");
+    tu_result r = tu_run({tu_helper("debug_probe"), "parse:--kvdebug=zip:p.zip", "store:5:f", "store:65536:f",
+                          "store:65535:f", "store:200000:f"}, {}, dir);
+    const std::string refused = W "Unable to add archive \"" + std::string(1000, 'n');
+    EXPECT_EQ(r.err.find(refused), 0u) << r.err.substr(0, 100);
+    EXPECT_EQ(r.err.find("\n" + refused), r.err.find('\n')) << "a second refusal follows at once";
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << "no other warning";
+    zip_entries entries = read_zip(dir + "/p.zip");
+    std::vector<size_t> name_sizes;
+    for (const auto &e : entries)
+        name_sizes.push_back(e.first == std::string(e.first.size(), 'n') ? e.first.size() : 0);
+    EXPECT_EQ(name_sizes, (std::vector<size_t>{5, 65535})) << "names of 'n' of these lengths";
+    EXPECT_TRUE(entries.size() == 2 && entries[0].second == "data" && entries[1].second == "data");
+    tu_rmtree(dir);
+}
+
 TEST(DebugEndToEnd, TracePackageAndDumps)
 {
     /* The staged kvq (the test back end as torc) run in dir, with TEMP there too. */
     std::string dir = tu_mkdtemp("kvqe2e");
     auto kvq = [&dir](std::vector<std::string> args, std::vector<std::string> env) {
-        args.insert(args.begin(), KVQ_STAGE_BIN "/kvq");
+        args.insert(args.begin(), tu_staged("kvq"));
         env.insert(env.begin(), {"TEMP=" + dir, "KVQ_TB_QUIET"});
         return tu_run(args, env, dir);
     };
     tu_write(dir + "/kvq_package.zip", "stale");
-    /* A trace of more than one 64 KiB read, under a name with a backslash. */
-    std::string out = dir + "/sub\\kvq.trace", option = "--kvdebug=out:" + out + ",on,alerts,zip";
-    std::string big = "-D" + std::string(70000, 'x');
-    tu_result r = kvq({option, "-q", big}, {"KVQ_TB_EXIT=3"});
+    /* A trace of more than one 64 KiB read, under a name with a backslash (a separator on Windows). */
+    tu_mkdirs(dir + "/sub");
+    std::string out = tu_path(dir + "/sub") + "\\kvq.trace", option = "--kvdebug=out:" + out + ",on,alerts,zip";
+    std::string big; /* each option is traced as it is written: 70 KB of lines */
+    for (int i = 0; i < 35; i++) big += "-D" + std::string(2000, 'x') + "\n";
+    tu_write(dir + "/big.txt", big);
+    tu_result r = kvq({option, "-q", "@big.txt"}, {"KVQ_TB_EXIT=3"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, W "Package zip \"kvq_package.zip\" already exists and will be over-written\n");
     /* The back end lists its options: the generated one comes first. */
     EXPECT_EQ(r.out.find("\n  --kvdebug=default,on,out:+" + out + ",zip:+kvq_package.zip,alerts,num:1\n"),
               r.out.find('\n')) << r.out.substr(0, 300);
     std::string trace = tu_read(out);
-    EXPECT_NE(trace.find("\nAPP: KVQ\nARGS: " KVQ_STAGE_BIN "/kvq " + option + " -q " + big + "\n"), std::string::npos);
+    EXPECT_GT(trace.size(), 70000u);
+    EXPECT_NE(trace.find(tu_text("\nAPP: KVQ\nARGS: " + tu_staged("kvq") + " " + option + " -q @big.txt\n")),
+              std::string::npos);
     /* A warning is traced too, with its placeholders unfilled. */
     for (const char *line : {"> ENTER kvq_spawn()\n", "> EXIT kvq_spawn() -> Execution returned 3\n",
                              "\nALERT> (908) exit status = 3\n", "> " W "Package zip \"%s\" already exists",
                              "Command line length is too long for OS (", "Writing option to command file: -q\n"})
-        EXPECT_NE(trace.find(line), std::string::npos) << line;
+        EXPECT_NE(trace.find(tu_text(line)), std::string::npos) << line;
     /* The archive holds the trace as it was at the finish, an absolute path
-     * under SYSTEM_ROOT, backslashes as slashes. */
-    EXPECT_EQ(read_zip(dir + "/kvq_package.zip"), (zip_entries{{"SYSTEM_ROOT" + dir + "/sub/kvq.trace", trace}}));
+     * under SYSTEM_ROOT without its root, backslashes as slashes. */
+    std::string stored = "SYSTEM_ROOT/" + out.substr(TU_ROOT_LEN);
+    std::replace(stored.begin(), stored.end(), '\\', '/');
+    EXPECT_EQ(read_zip(dir + "/kvq_package.zip"), (zip_entries{{stored, trace}}));
 
     /* "adt" alone: the master lists are dumped, hash tables first. */
     kvq({"--kvdebug=adt", "-q", "x.c"}, {"KVQ_TB_QUIET=1"});
     trace = tu_read(dir + "/kvq-1.out");
-    size_t vectors = trace.find("# Living Vector Master List:\n");
-    EXPECT_LT(trace.find("# Hash Table Master List:\n"), vectors) << trace;
-    EXPECT_NE(trace.find("# Vector Master List Summary:\n", vectors), std::string::npos);
+    size_t vectors = trace.find(tu_text("# Living Vector Master List:\n"));
+    EXPECT_LT(trace.find(tu_text("# Hash Table Master List:\n")), vectors) << trace;
+    EXPECT_NE(trace.find(tu_text("# Vector Master List Summary:\n"), vectors), std::string::npos);
     tu_rmtree(dir);
 }

@@ -3,7 +3,8 @@
  * to end: <dir>/R/V/tor/bin holds kvq and the four back ends (the test back
  * end, which records the argv and command file of every run), R/V/tor/dat the
  * message files; TEMP, the working directory and the record directory lie
- * beside it.  Every run must leave the temporary directory empty.
+ * beside it.  The paths are in the platform's form.  Every run must leave the
+ * temporary directory empty, fatal ends included.
  */
 #ifndef KVQ_TEST_KVQ_FIXTURE_H
 #define KVQ_TEST_KVQ_FIXTURE_H
@@ -27,10 +28,11 @@ struct run {
     strings cmd;                /* per back-end run: its command-file bytes */
 };
 
-inline strings split_lines(const std::string &text)
+/* The pieces of `text` that `end` ends. */
+inline strings split_lines(const std::string &text, const std::string &end = "\n")
 {
     strings out;
-    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    for (size_t at = 0, nl; (nl = text.find(end, at)) != std::string::npos; at = nl + end.size())
         out.push_back(text.substr(at, nl - at));
     return out;
 }
@@ -39,7 +41,7 @@ inline strings split_lines(const std::string &text)
 inline std::string lines(const strings &options)
 {
     std::string text;
-    for (const std::string &o : options) text += o + "\n";
+    for (const std::string &o : options) text += o + TU_EOL;
     return text;
 }
 
@@ -50,27 +52,30 @@ inline double time_bound(double seconds) { return getenv("KVQ_TEST_UNTIMED") ? 1
 /* The tree, removed however the test ends. */
 class KvqRun : public testing::Test {
 protected:
-    std::string dir = tu_mkdtemp("kvqrun"), bin = dir + "/R/V/tor/bin", dat = dir + "/R/V/tor/dat",
-                temp = dir + "/temp", work = dir + "/work", rec = dir + "/rec";
+    std::string dir = tu_mkdtemp("kvqrun"), bin = tu_path(dir + "/R/V/tor/bin"), dat = tu_path(dir + "/R/V/tor/dat"),
+                temp = tu_path(dir + "/temp"), work = tu_path(dir + "/work"), rec = tu_path(dir + "/rec");
 
     void SetUp() override
     {
         for (const std::string &d : {bin, dat, temp, work}) tu_mkdirs(d);
         for (const char *name : {"kvq", "torc", "torc18", "torcd", "torc18d"})
-            tu_copy(std::string(KVQ_STAGE_BIN) + "/" + name, bin + "/" + name, true);
+            tu_copy(tu_staged(name), program(name), true);
     }
     void TearDown() override { tu_rmtree(dir); }
 
-    void file(const std::string &name, const std::string &text) { tu_write(work + "/" + name, text); }
+    /* The file of the installation's program `name`. */
+    std::string program(const char *name) const { return bin + TU_SEP + name + TU_EXE; }
 
-    run kvq(strings args, strings env = {})
+    void file(const std::string &name, const std::string &text) { tu_write(work + TU_SEP + name, text); }
+
+    run kvq(strings args, strings env = {}, bool stdin_closed = false)
     {
-        return collect([&] { return tu_run(kvq_argv(args), kvq_env(env), work); });
+        return collect([&] { return tu_run(kvq_argv(args), kvq_env(env), work, stdin_closed); });
     }
 
     strings kvq_argv(strings args)
     {
-        args.insert(args.begin(), bin + "/kvq");
+        args.insert(args.begin(), program("kvq"));
         return args;
     }
 

@@ -1,9 +1,11 @@
 /*
  * test_kvq_posix.cpp - kvq run the way build systems and unusual parents run
- * it: standard streams closed or unread, SIGCHLD ignored, signals at any
- * moment, many processes appending to one error file, an unprivileged user,
- * a memory limit.  KvqProbe runs kvq_probe_posix, the driver with test hooks
- * (the debugger's path; command files that fail to open or change under it).
+ * it on POSIX systems: standard streams closed or unread, SIGCHLD ignored,
+ * signals at any moment, an unprivileged user, a memory limit; command files
+ * under links, sockets and dangling names; temporary bases on a read-only
+ * file system; a back end without its execute bit.  KvqProbe runs kvq_probe,
+ * the driver with test hooks (the debugger's path; command files that fail
+ * to open or change under it).
  */
 #include <signal.h>
 #include <sys/socket.h>
@@ -87,9 +89,8 @@ TEST_F(KvqProcess, UnusualParentsAndStandardStreams)
 
     /* set-up, arguments, back end's exit status; kvq's, its standard error, what the back end inherited */
     const struct { tp_setup setup; strings args; int exit, status; std::string err, state; } rows[] = {
-        /* Standard input closed, or a failed reopen of it: descriptor 0 must
-         * not become the saved standard error. */
-        {with(&tp_setup::stdin_closed), {"-q"}, 0, 0, says, ONLY_STANDARD_STREAMS},
+        /* A failed reopen of standard input, with it closed or not:
+         * descriptor 0 must not become the saved standard error. */
         {{}, {"-q", "@sock"}, 0, 0, says, ONLY_STANDARD_STREAMS},
         {with(&tp_setup::stdin_closed), {"-q", "@sock", "--kvdebug=on"}, 0, 0, says, ONLY_STANDARD_STREAMS},
         /* SIGCHLD ignored by the parent (some supervisors and CI runners). */
@@ -114,34 +115,14 @@ TEST_F(KvqProcess, UnusualParentsAndStandardStreams)
     }
 }
 
-TEST_F(KvqProcess, ConcurrentRunsAppendingToOneErrorFileKeepEveryLine)
-{
-    const int runs = 64;
-    std::string log = work + "/build.log";
-    tu_write(log, "");
-    strings want;
-    std::vector<pid_t> pids;
-    for (int i = 0; i < runs; i++) {
-        std::string name = "P" + std::to_string(100 + i) + std::string(400, 'x');
-        want.push_back("(1443) unknown --EXT sub-option \"" + name + "\"");
-        pids.push_back(tp_start(kvq_argv({"-E+" + log, "--ext=" + name}), tp_environment(kvq_env({}))));
-    }
-    for (pid_t pid : pids) EXPECT_EQ(tp_wait(pid), 1);
-    strings got = split_lines(tu_read(log));
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got.size(), want.size());
-    EXPECT_TRUE(got == want) << "lines lost, broken or mixed";
-    EXPECT_TRUE(tu_list(temp).empty());
-}
-
 TEST_F(KvqProcess, InterruptsAtAnyMomentLeaveNoDirectory)
 {
     /* Leak checks at exit would only slow a sanitized kvq down. */
-    strings argv = kvq_argv({"-q", "a.c"}), env = tp_environment(kvq_env({"ASAN_OPTIONS=detect_leaks=0"}));
+    strings argv = kvq_argv({"-q", "a.c"}), env = kvq_env({"ASAN_OPTIONS=detect_leaks=0"});
     std::vector<double> lifetimes;
     for (int i = 0; i < 3; i++) {
         double began = tp_now_ms();
-        ASSERT_EQ(tp_wait(tp_start(argv, env)), 0);
+        ASSERT_EQ(tu_wait(tu_start(argv, env)), 0);
         lifetimes.push_back(tp_now_ms() - began);
     }
     std::sort(lifetimes.begin(), lifetimes.end());
@@ -152,10 +133,10 @@ TEST_F(KvqProcess, InterruptsAtAnyMomentLeaveNoDirectory)
     std::mt19937 random(1);
     int interrupted = 0;
     for (int i = 0; i < 300; i++) {
-        pid_t pid = tp_start(argv, env);
+        tu_child child = tu_start(argv, env);
         pause_up_to(lifetime * 1.2, random);
-        kill(pid, SIGINT);
-        int status = tp_wait(pid);
+        kill((pid_t)child, SIGINT);
+        int status = tu_wait(child);
         EXPECT_TRUE(status == 0 || status == 128 + SIGINT) << status;
         interrupted += status != 0;
     }
@@ -212,9 +193,39 @@ TEST_F(KvqProcess, PermissionsBindAnUnprivilegedUser)
     EXPECT_TRUE(r.argv.empty());
 }
 
+TEST_F(KvqRun, LinksDanglingNamesAndReadOnlyFileSystems)
+{
+    /* One file under three names: the identity, not the name, is tracked. */
+    file("a.txt", "-DA @hard.txt\n");
+    ASSERT_EQ(link((work + "/a.txt").c_str(), (work + "/hard.txt").c_str()), 0);
+    ASSERT_EQ(symlink((work + "/a.txt").c_str(), (work + "/soft.txt").c_str()), 0);
+    run r = kvq({"@soft.txt"});
+    EXPECT_EQ(r.said, "(2083) command file \"hard.txt\" includes itself\n");
+    EXPECT_TRUE(r.r.status == 1 && r.argv.empty());
+
+    /* A name that exists as a dangling link is passed on as typed. */
+    ASSERT_EQ(symlink("nowhere", (work + "/dangling").c_str()), 0);
+    r = kvq({"-q", "@dangling"});
+    EXPECT_EQ(r.r.status, 0);
+    ASSERT_EQ(r.cmd.size(), 1u);
+    EXPECT_EQ(r.cmd[0], "-q\n@dangling\n");
+
+    r = kvq({"-q"}, {"TEMP=/proc"}); /* a read-only file system */
+    EXPECT_EQ(r.said, "(2082) can't create temporary file\n");
+    EXPECT_TRUE(r.r.status == 1 && r.argv.empty());
+}
+
+TEST_F(KvqRun, ABackEndWithoutItsExecuteBitCannotRun)
+{
+    chmod(program("torc").c_str(), 0644);
+    run r = kvq({"-q"});
+    EXPECT_EQ(r.said, "(900) exec failed: " + bin + "/torc\n");
+    EXPECT_EQ(r.r.status, 1);
+}
+
 TEST_F(KvqProbe, CommandFileIdentityIsThatOfTheFileOpened)
 {
-    tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
+    tu_copy(tu_helper("kvq_probe"), bin + "/kvq", true);
     /* a.txt includes a.txt; once open, b.txt replaces it, and the second
      * opening meets a different file, which does not include itself. */
     file("a.txt", "-DA @a.txt\n");
@@ -227,7 +238,7 @@ TEST_F(KvqProbe, CommandFileIdentityIsThatOfTheFileOpened)
 
 TEST_F(KvqProbe, ChipOfACommandFileTheIntakeCouldNotOpen)
 {
-    tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
+    tu_copy(tu_helper("kvq_probe"), bin + "/kvq", true);
     /* file text, other arguments, back end */
     const struct { std::string text; strings args; const char *program; } rows[] = {
         {"-DX\n--CHIP=18f4550 --chip=16f84\n--chip=16f\n", {}, "torc18"},
@@ -249,7 +260,7 @@ TEST_F(KvqProbe, ChipOfACommandFileTheIntakeCouldNotOpen)
 
 TEST_F(KvqProbe, DebugItemWithoutTheDebuggerRunsTheBackEndPlainly)
 {
-    tu_copy(tu_helper("kvq_probe_posix"), bin + "/kvq", true);
+    tu_copy(tu_helper("kvq_probe"), bin + "/kvq", true);
     /* One warning; the item is not forwarded (the driver runs torc itself
      * and would run it under the debugger).  The launch under a debugger is
      * tested in the debug suite. */

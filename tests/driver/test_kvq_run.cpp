@@ -1,14 +1,10 @@
 /*
  * test_kvq_run.cpp - the driver.  Getargs and CmdlineExpand: the argument
  * intake in process (both reopen standard input).  KvqRun and HostileInputs:
- * kvq run end to end from a scratch installation tree, driving the test back
- * end, which records the argv and command file of every run; every run must
- * leave the temporary directory empty, fatal ends included.
+ * kvq run end to end (kvq_fixture.h); test_kvq_posix.cpp adds what only
+ * POSIX systems have (links, sockets, modes, signals, users, limits).
  */
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -82,9 +78,10 @@ TEST_F(KvqRun, ChoosesBackEndAndForwardsOptions)
         run r = kvq(c.args);
         EXPECT_EQ(r.r.status, 0);
         ASSERT_EQ(r.argv.size(), 1u);
-        EXPECT_EQ(r.argv[0][0], bin + "/" + c.program);
+        EXPECT_EQ(r.argv[0][0], bin + TU_SEP + c.program);
         std::string want;
-        for (const std::string &o : c.forwarded) want += (o.find(' ') != std::string::npos ? "\"" + o + "\"" : o) + "\n";
+        for (const std::string &o : c.forwarded)
+            want += (o.find(' ') != std::string::npos ? "\"" + o + "\"" : o) + TU_EOL;
         EXPECT_EQ(r.cmd[0], want);
         EXPECT_EQ(r.r.out, c.echo ? echo(r, 0, c.forwarded) : "");
     }
@@ -97,31 +94,38 @@ TEST_F(KvqRun, CommandFileBytes)
     strings odd = {"plain", "a\"b", "a b", "a\tb", "a\nb", "a\rb", "a\vb", "say \"hi there\"", "x\\\\\"y"};
     run r = kvq(odd);
     ASSERT_EQ(r.argv.size(), 1u);
-    EXPECT_EQ(r.cmd[0], "plain\na\\\"b\n\"a b\"\n\"a\tb\"\n\"a\nb\"\n\"a\rb\"\na\vb\n"
-                        "\"say \\\"hi there\\\"\"\nx\\\\\"y\n");
+    EXPECT_EQ(r.cmd[0], tu_text("plain\na\\\"b\n\"a b\"\n\"a\tb\"\n\"a\nb\"\n\"a\rb\"\na\vb\n"
+                                "\"say \\\"hi there\\\"\"\nx\\\\\"y\n"));
     odd.back() = "x\\\"y";
     EXPECT_EQ(r.r.out, echo(r, 0, odd));
     const std::string &at = r.argv[0][1]; /* in the private temporary directory */
-    EXPECT_TRUE(at.rfind("@" + temp + "/kv", 0) == 0 && at.find("/kvq_tmp_0.cmd") == at.size() - 14) << at;
+    const std::string last = TU_SEP + std::string("kvq_tmp_0.cmd");
+    EXPECT_TRUE(at.rfind("@" + temp + TU_SEP + "kv", 0) == 0 && at.find(last) == at.size() - last.size()) << at;
 
-    /* Options beyond what the writer gathers at once (64 KiB), quoted ones
-     * across its seams, and one longer than all of it. */
-    strings big = {std::string(70000, 'L')};
-    std::string want = big[0] + "\n";
+    /* Options beyond what the writer gathers at once (64 KiB), from an "@"
+     * file, quoted ones across its seams; and, where a command line can be
+     * that long, one option longer than all of it. */
+    std::string opts, want;
     for (int i = 0; i < 80; i++) {
-        std::string o = std::to_string(i) + std::string(1500 + i, 'o') + (i % 9 ? "" : " \"s\"");
-        big.push_back(o);
-        want += i % 9 ? o + "\n" : "\"" + o.substr(0, o.size() - 4) + " \\\"s\\\"\"\n";
+        std::string o = std::to_string(i) + std::string(1500 + i, 'o');
+        opts += i % 9 ? o + "\n" : "'" + o + " \"s\"'\n";
+        want += i % 9 ? o + "\n" : "\"" + o + " \\\"s\\\"\"\n";
+    }
+    file("big.txt", opts);
+    strings big = {"@big.txt"};
+    if (TU_ARG_MAX > 70000) {
+        big.push_back(std::string(70000, 'L'));
+        want += big.back() + "\n";
     }
     r = kvq(big);
     ASSERT_EQ(r.cmd.size(), 1u);
-    EXPECT_EQ(r.cmd[0], want);
+    EXPECT_EQ(r.cmd[0], tu_text(want));
 }
 
 TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
 {
     const strings failing = {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_EXIT=2"};
-    const std::string once = "back end says\n(908) exit status = 2\n";
+    const std::string once = tu_text("back end says\n(908) exit status = 2\n");
     /* args, error file afterwards (it holds "old\n" before) */
     const std::pair<strings, std::string> rows[] = {
         {{"-Eerr.txt"}, once},
@@ -132,7 +136,7 @@ TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
         file("err.txt", "old\n");
         run r = kvq(c.first, failing);
         EXPECT_EQ(r.r.status, 1);
-        EXPECT_EQ(tu_read(work + "/err.txt"), c.second) << testing::PrintToString(c.first);
+        EXPECT_EQ(tu_read(work + TU_SEP + "err.txt"), c.second) << testing::PrintToString(c.first);
     }
 
     /* Without an error file the driver's lines go to standard output and
@@ -147,9 +151,10 @@ TEST_F(KvqRun, TwoRunModeRunsSilentlyFirst)
     run r = kvq({"--MAFRLCSJ", "-v", "a.c"});
     EXPECT_EQ(r.r.status, 0);
     ASSERT_EQ(r.argv.size(), 2u);
-    std::string summary = split_lines(r.cmd[0]).at(4).substr(2);
+    std::string summary = split_lines(r.cmd[0], TU_EOL).at(4).substr(2);
     EXPECT_EQ(r.cmd[0], lines({"-v", "a.c", "--mafrlcsj", "-q", "-E" + summary}));
-    EXPECT_TRUE(summary.rfind(temp + "/kv", 0) == 0 && summary.find("/kvq_tmp_0") == summary.size() - 10) << summary;
+    EXPECT_TRUE(summary.rfind(temp + TU_SEP + "kv", 0) == 0 &&
+                summary.find(TU_SEP + std::string("kvq_tmp_0")) == summary.size() - 10) << summary;
     strings second = {"-v", "a.c", "--summarycmp=" + summary};
     EXPECT_EQ(r.cmd[1], lines(second));
     EXPECT_EQ(r.r.out, echo(r, 1, second));
@@ -157,56 +162,91 @@ TEST_F(KvqRun, TwoRunModeRunsSilentlyFirst)
 
 TEST_F(KvqRun, ExitStatusFollowsTheBackEnd)
 {
-    const std::string torc = bin + "/torc", failed = "(900) exec failed: " + torc + "\n";
+    const std::string torc = bin + TU_SEP + "torc", failed = "(900) exec failed: " + torc + "\n";
     auto as_is = [](const std::string &) {};
-    /* what is done to torc, its environment, what kvq says (it exits 1 when it says anything) */
-    const struct { void (*spoil)(const std::string &torc); strings env; std::string said; } rows[] = {
+    /* what is done to torc's file, its environment, what kvq says (it exits 1 when it says anything) */
+    const struct { void (*spoil)(const std::string &file); strings env; std::string said; } rows[] = {
         {as_is, {"KVQ_TB_EXIT=0"}, ""},
         {as_is, {"KVQ_TB_EXIT=2"}, "(908) exit status = 2\n"},
-        {as_is, {"KVQ_TB_SIGNAL=11"}, "(908) exit status = 139\n"},
-        /* A back end that cannot run: not executable, not a program, a directory, missing. */
-        {[](const std::string &p) { chmod(p.c_str(), 0644); }, {}, failed},
-        {[](const std::string &p) { tu_write(p, "no interpreter line\n"), chmod(p.c_str(), 0755); }, {}, failed},
-        {[](const std::string &p) { unlink(p.c_str()), mkdir(p.c_str(), 0755); }, {}, failed},
+        {as_is, {"KVQ_TB_CRASH=1"}, "(908) exit status = " + std::to_string(TU_CRASH_STATUS) + "\n"},
+        /* A back end that cannot run: not a program, a directory, missing. */
+        {[](const std::string &p) { tu_write(p + ".txt", "no program\n"), tu_copy(p + ".txt", p, true); }, {}, failed},
+        {[](const std::string &p) { tu_rmtree(p), tu_mkdirs(p); }, {}, failed},
         {[](const std::string &p) { tu_rmtree(p); }, {}, failed},
     };
     for (const auto &c : rows) {
-        c.spoil(torc);
+        c.spoil(torc + TU_EXE);
         run r = kvq({"-q"}, c.env);
         EXPECT_EQ(r.r.status, c.said.empty() ? 0 : 1) << testing::PrintToString(c.env) << c.said;
         EXPECT_EQ(r.said, c.said);
     }
     /* A program outside any installation cannot name its back end. */
-    tu_copy(bin + "/kvq", dir + "/kvq", true);
-    tu_result lone = tu_run({dir + "/kvq", "-q"}, {"TEMP=" + temp}, work);
+    std::string lone_kvq = tu_path(dir + "/kvq") + TU_EXE;
+    tu_copy(program("kvq"), lone_kvq, true);
+    tu_result lone = tu_run({lone_kvq, "-q"}, {"TEMP=" + temp}, work);
     EXPECT_EQ(lone.status, 1);
     EXPECT_EQ(lone.out, "(900) exec failed: torc\n");
+}
+
+TEST_F(KvqRun, PrivateDescriptorsStayOutOfTheBackEnd)
+{
+    /* With standard input closed, neither the copy of standard error nor the
+     * error file may become descriptor 0; neither reaches the back end,
+     * which gets the three standard descriptors alone. */
+    const std::string state = rec + TU_SEP + "state", says = "back end says\n";
+    /* standard input closed, args */
+    const struct { bool closed; strings args; } rows[] = {
+        {true, {"-q"}}, {true, {"-q", "-Eerr.txt"}}, {false, {"-q", "-Eerr.txt"}},
+    };
+    for (const auto &c : rows) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + (c.closed ? " closed" : ""));
+        file("err.txt", "");
+        run r = kvq(c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state}, c.closed);
+        EXPECT_EQ(r.r.status, 0);
+        EXPECT_EQ(r.said + tu_read(work + TU_SEP + "err.txt"), c.args.size() == 1 ? says : tu_text(says));
+        EXPECT_EQ(split_lines(tu_read(state)).at(0), "fds: 0 1 2");
+    }
+}
+
+TEST_F(KvqRun, ConcurrentRunsAppendingToOneErrorFileKeepEveryLine)
+{
+    const int runs = 64;
+    std::string log = work + TU_SEP + "build.log";
+    tu_write(log, "");
+    strings want;
+    std::vector<tu_child> children;
+    for (int i = 0; i < runs; i++) {
+        std::string name = "P" + std::to_string(100 + i) + std::string(400, 'x');
+        want.push_back("(1443) unknown --EXT sub-option \"" + name + "\"");
+        children.push_back(tu_start(kvq_argv({"-E+" + log, "--ext=" + name}), kvq_env({})));
+    }
+    for (tu_child child : children) EXPECT_EQ(tu_wait(child), 1);
+    strings got = split_lines(tu_read(log), TU_EOL);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want) << "lines lost, broken or mixed";
+    EXPECT_TRUE(tu_list(temp).empty());
 }
 
 TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
 {
     file("self.txt", "a @self.txt\n");
-    /* One file under three names: the identity, not the name, is tracked. */
-    file("a.txt", "-DA @hard.txt\n");
-    link((work + "/a.txt").c_str(), (work + "/hard.txt").c_str());
-    symlink((work + "/a.txt").c_str(), (work + "/soft.txt").c_str());
-    file("b.txt", "@" + work + "/c.txt\n");
+    file("other.txt", "@" + tu_path("./other.txt") + "\n"); /* under another name */
+    file("b.txt", "@" + work + TU_SEP + "c.txt\n");
     file("c.txt", "-DC\n@b.txt\n");
     for (int i = 1; i <= 65; i++) file(nested(i), "@" + nested(i + 1) + "\n");
     tu_write(dir + "/plain-file", "");
 
     /* args, environment, what kvq says */
-    struct row { strings args, env; std::string said; };
-    const row rows[] = {
+    const struct { strings args, env; std::string said; } rows[] = {
         {{"--adx", "--ext=wel"}, {}, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n"},
         {{"@self.txt"}, {}, "(2083) command file \"self.txt\" includes itself\n"},
-        {{"@soft.txt"}, {}, "(2083) command file \"hard.txt\" includes itself\n"},
+        {{"@other.txt"}, {}, "(2083) command file \"" + tu_path("./other.txt") + "\" includes itself\n"},
         {{"@b.txt"}, {}, "(2083) command file \"b.txt\" includes itself\n"},
         {{"-q", "@n1.txt"}, {}, "(2084) command files nested more than 64 levels deep at \"n65.txt\"\n"},
         {{"-Enodir/err.txt"}, {}, "(141) can't open error file \"nodir/err.txt\": No such file or directory\n"},
-        {{"-E" + work}, {}, "(141) can't open error file \"" + work + "\": Is a directory\n"},
-        {{"-q"}, {"TEMP=" + dir + "/plain-file"}, "(2082) can't create temporary file\n"},
-        {{"-q"}, {"TEMP=/proc"}, "(2082) can't create temporary file\n"},
+        {{"-E" + work}, {}, "(141) can't open error file \"" + work + "\": " + TU_DIR_AS_FILE_ERROR + "\n"},
+        {{"-q"}, {"TEMP=" + tu_path(dir + "/plain-file")}, "(2082) can't create temporary file\n"},
     };
     for (const auto &c : rows) {
         run r = kvq(c.args, c.env);
@@ -219,7 +259,7 @@ TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
     run r = kvq({"--ext=Foo", "-Eerr.txt"});
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.said, "");
-    EXPECT_EQ(tu_read(work + "/err.txt"), "(1443) unknown --EXT sub-option \"Foo\"\n");
+    EXPECT_EQ(tu_read(work + TU_SEP + "err.txt"), tu_text("(1443) unknown --EXT sub-option \"Foo\"\n"));
 }
 
 TEST_F(HostileInputs, AtFilesAreExpandedInPlaceOrPassedOn)
@@ -237,29 +277,33 @@ TEST_F(HostileInputs, AtFilesAreExpandedInPlaceOrPassedOn)
     file("bytes.txt", std::string(bytes, sizeof bytes - 1) + "-DLONG " + x(1500) + '\0' + hidden + "\n-DEND\n");
     const std::string bytes_read = lines({"-DA", "caf\xe9", "\xff\xfe\x80", "\"q \xc3\x28\"", "-DLAST", "-DLONG", x(1500), "-DEND"});
 
+    /* A Ctrl-Z ends a text where the runtime's text mode says so (Windows). */
+    file("ctrlz.txt", "-DONE\r\n-DTWO\x1a-DGONE\r\n-DAFTER\r\n");
+    const std::string ctrlz_read = TU_TEXT_ENDS_AT_CTRL_Z ? lines({"-DONE", "-DTWO"})
+                                                          : lines({"-DONE", "-DTWO\x1a-DGONE", "-DAFTER"});
+
     /* A 10 MB word is cut to 2047 characters once, in linear time, the rest
      * of its line dropped; the next line is read. */
     file("huge.txt", "-DBEFORE " + std::string(10u << 20, 'x') + " same-line\n-DAFTER\n");
     const std::string huge_read = lines({"-DBEFORE", std::string(2047, 'x'), "-DAFTER"});
 
     /* Files that cannot be read are passed on exactly as typed. */
-    strings unread = {"@adir", "@dangling", "@missing", "@"};
-    mkdir((work + "/adir").c_str(), 0755);
-    symlink("nowhere", (work + "/dangling").c_str());
+    const strings unread = {"@adir", "@missing", "@"};
+    tu_mkdirs(work + TU_SEP + "adir");
 
-    strings args = {"-q", "@n1.txt", "@bytes.txt", "@huge.txt"};
+    strings args = {"-q", "@n1.txt", "@bytes.txt", "@ctrlz.txt", "@huge.txt"};
     args.insert(args.end(), unread.begin(), unread.end());
     run r = kvq(args);
     EXPECT_LT(r.seconds, time_bound(20.0));
     EXPECT_EQ(r.r.status, 0);
     EXPECT_EQ(r.said, "(917) argument too long\n");
     ASSERT_EQ(r.cmd.size(), 1u);
-    EXPECT_EQ(r.cmd[0], "-q\n" + expanded + bytes_read + huge_read + lines(unread));
+    EXPECT_EQ(r.cmd[0], lines({"-q"}) + expanded + bytes_read + ctrlz_read + huge_read + lines(unread));
 }
 
 TEST_F(HostileInputs, HostileMessageFiles)
 {
-    const std::string msgs = dat + "/20990101000000_en.msgs";
+    const std::string msgs = dat + TU_SEP + "20990101000000_en.msgs";
     std::string big;
     for (int i = 0; i < 100000; i++) big += std::to_string(100 + i % 400) + " E filler " + std::to_string(i) + "\n";
     const char odd[] = "908 E bad \xff\xfe bytes, status %d\n917 E cut\0 after the NUL\n";
@@ -302,17 +346,17 @@ TEST_F(HostileInputs, MessageFilesCannotLetARunGoOnThatCannot)
     };
     for (const auto &c : rows) {
         file("20990101000000_en.msgs", c.text);
-        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? dir + "/plain-file" : temp)});
+        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? tu_path(dir + "/plain-file") : temp)});
         EXPECT_EQ(r.r.status, 1) << c.text;
         EXPECT_EQ(r.said, c.said);
         EXPECT_TRUE(r.argv.empty()) << c.text;
     }
 }
 
-TEST_F(HostileInputs, MissingTemporaryBaseIsCreated)
+TEST_F(HostileInputs, AMissingTemporaryBaseIsCreated)
 {
     /* The private directory in it goes at exit, the created parents stay. */
-    std::string missing = dir + "/m/temp";
+    std::string missing = tu_path(dir + "/m/temp");
     EXPECT_EQ(kvq({"-q"}, {"TEMP=" + missing}).r.status, 0);
     EXPECT_TRUE(tu_exists(missing) && tu_list(missing).empty());
 }
@@ -350,6 +394,7 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
         {x(3000) + " -DA" + nul + " -DHIDDEN " + x(2000) + "\n-DB\n", {x(2047), "-DB"}},
         {x(1500) + " -DA" + nul + " -DHIDDEN " + x(3000) + "\n-DB\n", {x(1500), "-DA", "-DB"}},
         {"a" + nul + x(1020) + "\rb\n", {"a", "b"}},
+        {"a\r\r\nb\n", {"a\r", "b"}}, /* only the CR of the CR LF pair goes */
     };
     for (const auto &c : long_lines) {
         SCOPED_TRACE(c.text.substr(0, 8) + "... of " + std::to_string(c.text.size()) + " bytes");

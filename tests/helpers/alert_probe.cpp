@@ -1,7 +1,8 @@
 /* alert_probe - the child process of the common tests, for state that lasts a whole process (the
- * catalogue loaded by the first alert, recorded options, fatal exits, the discovered installation).
- * Each argument is a warning-as-error option or an action "verb:word:..." (see ACTIONS); tests also
- * copy the program into installation-shaped trees. */
+ * catalogue loaded by the first alert, recorded options, fatal exits with the temporary directory
+ * they remove, the discovered installation).  Each argument is a warning-as-error option or an
+ * action "verb:word:..." (see ACTIONS); tests also copy the program into installation-shaped
+ * trees. */
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,11 +21,20 @@ typedef std::vector<std::string> words;
 
 static int arg_int(const words &w, size_t i) { return i < w.size() ? atoi(w[i].c_str()) : 0; }
 static const char *arg_str(const words &w, size_t i) { return i < w.size() ? w[i].c_str() : ""; }
+
+/* Words i and after joined again by ':' (a path may hold a drive's colon). */
+static std::string arg_rest(const words &w, size_t i)
+{
+    std::string rest;
+    for (; i < w.size(); i++) rest += w[i] + (i + 1 < w.size() ? ":" : "");
+    return rest;
+}
 static const char *shown(const char *s) { return s ? s : "(none)"; }
 static void cleanup_hook(int status) { fprintf(stderr, "cleanup(%d)\n", status); }
 
 /* What the installation layer finds: root, version, tor-as, kinds 7 and 10, the C include
- * directory while no library is named; bin, dat, lib, C include for "c90" and "c99"; two paths. */
+ * directory while no library is named; bin, dat, lib, C include for "c90" and "c99"; then the
+ * back-end path of "torc" and of each name given in PROBE_PATHS (separated by '|'). */
 static void report(const words &)
 {
     char *program = os_program_path();
@@ -37,7 +47,22 @@ static void report(const words &)
         reg_set_c_stdlib(lib);
         for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) puts(shown(reg_instdir(k)));
     }
-    printf("%s\n%s\n", shown(reg_mkpath(REG_BIN, "torc")), shown(reg_mkpath(REG_BIN, "/opt/other/torc")));
+    puts(shown(reg_mkpath(REG_BIN, "torc")));
+    std::string names = getenv("PROBE_PATHS") ? getenv("PROBE_PATHS") : "";
+    for (size_t at = 0, bar; at < names.size(); at = bar + 1) {
+        bar = std::min(names.find('|', at), names.size());
+        puts(shown(reg_mkpath(REG_BIN, names.substr(at, bar - at).c_str())));
+    }
+}
+
+/* A temporary file with some content; prints its name. */
+static void make_temp(const words &)
+{
+    char *path = os_temp_name(".tmp");
+    FILE *f = path ? fopen(path, "w") : NULL;
+    if (path && (!f || fputs("content\n", f) < 0 || fclose(f) != 0)) perror(path);
+    puts(path ? path : "NULL");
+    free(path);
 }
 
 /* Raises w[1] with the arguments w[2...]: one int for "i<int>", else up to two "s<text>" strings
@@ -66,12 +91,16 @@ static const struct { const char *verb; void (*run)(const words &w); } ACTIONS[]
     {"typed",      [](const words &w) {
          printf("ret %d\n", alert_typed(arg_int(w, 1), arg_str(w, 2), "%s", arg_str(w, 3)));
      }},
-    {"rank",       [](const words &w) { /* edf_rank of two names, as -1, 0 or 1 */
-         const char *a = arg_str(w, 1), *b = arg_str(w, 2);
+    {"rank",       [](const words &w) { /* edf_rank of two names separated by '|', as -1, 0 or 1 */
+         std::string names = arg_rest(w, 1);
+         size_t bar = names.find('|');
+         std::string first = names.substr(0, bar), second = bar == std::string::npos ? "" : names.substr(bar + 1);
+         const char *a = first.c_str(), *b = second.c_str();
          printf("%d\n", std::min(1, std::max(-1, edf_rank(&a, &b))));
      }},
     {"inst",       report},
-    {"mkdir",      [](const words &w) { if (os_make_dirs(arg_str(w, 1)) != 0) perror(arg_str(w, 1)); }},
+    {"mkdir",      [](const words &w) { if (os_make_dirs(arg_rest(w, 1).c_str()) != 0) perror("mkdir"); }},
+    {"temp",       make_temp},
 };
 
 int main(int argc, char **argv)

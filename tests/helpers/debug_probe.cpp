@@ -4,14 +4,16 @@
  * "(none)"), "app:<name>", "finish", "show:<file>" (prints it or "(no <file>)"),
  * and at <file>:9 ("probe.c" until "at:<file>"): "assert:<expression>",
  * "trace:<format>" (arguments 1, 2), "enter:<name>" (with "n = 3"),
- * "exit:<name>"; "indebugger" prints "in debugger: <gInDebugger>"; then
- * prints "flags=<flag word> level=<assert level>".  As
+ * "exit:<name>", "store:<n>:<file>" (adds the file to the package zip under a
+ * name of n letters 'n'); "indebugger" prints "in debugger: <gInDebugger>";
+ * then prints "flags=<flag word> level=<assert level>".  As
  * "<any> -s <script> ..." it plays the debugger: prints its arguments one a
  * line, then the script, and exits 5.
  */
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "alert.h"
 #include "kvdebug.h"
@@ -19,7 +21,7 @@
 
 static void show(const char *path)
 {
-    FILE *f = fopen(path, "rb");
+    FILE *f = fopen(path, "r"); /* text, as it was written */
     if (!f) printf("(no %s)\n", path);
     for (int c; f && (c = fgetc(f)) != EOF;) putchar(c);
     if (f) fclose(f);
@@ -45,6 +47,8 @@ int main(int argc, char **argv)
         else if (strncmp(step, "exit:", 5) == 0) db_exit(at, 9, arg, NULL);
         else if (strncmp(step, "show:", 5) == 0) show(arg);
         else if (strcmp(step, "finish") == 0) db_finish();
+        else if (strncmp(step, "store:", 6) == 0)
+            db_package_store(strchr(arg, ':') + 1, std::string(atoi(arg), 'n').c_str(), NULL);
         else if (strcmp(step, "indebugger") == 0) printf("in debugger: %d\n", gInDebugger);
         else if (strncmp(step, "make:", 5) == 0) {
             const char *option = db_make_option((db_caller)atoi(arg), strchr(arg, ':') + 1);

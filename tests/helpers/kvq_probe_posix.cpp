@@ -1,5 +1,5 @@
 /*
- * kvq_probe_posix - the kvq driver with test hooks; the tests copy it into an
+ * kvq_probe (POSIX) - the kvq driver with test hooks; the tests copy it into an
  * installation tree as its kvq.  Steered by the environment:
  *   KVQ_PROBE_DEBUGGER=path   the debugger started for a "debug:" item;
  *   KVQ_PROBE_REFUSE=name     reopening standard input on the command file
@@ -39,7 +39,7 @@ extern "C" FILE *freopen(const char *path, const char *mode, FILE *stream)
     size_t colon = swap.find(':');
     if (opened && path && !swapped && colon != std::string::npos && swap.substr(0, colon) == path) {
         swapped = true;
-        if (rename(swap.c_str() + colon + 1, path) != 0) perror("kvq_probe_posix: rename");
+        if (rename(swap.c_str() + colon + 1, path) != 0) perror("kvq_probe: rename");
     }
     return opened;
 }

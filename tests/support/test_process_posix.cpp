@@ -1,6 +1,6 @@
 /*
  * test_process_posix.cpp - children started with unusual standard streams,
- * signal dispositions, users and limits, and bare posix_spawn starts.
+ * signal dispositions, users and limits.
  * Failures here are test failures (gtest assertions), never silent.
  */
 #include "test_process_posix.h"
@@ -9,7 +9,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -31,7 +30,8 @@ double tp_now_ms(void)
     return (double)now.tv_sec * 1e3 + (double)now.tv_nsec / 1e6;
 }
 
-std::vector<std::string> tp_environment(const std::vector<std::string> &changes)
+/* Our environment with `changes` applied as for tu_run. */
+static std::vector<std::string> tp_environment(const std::vector<std::string> &changes)
 {
     std::vector<std::string> env;
     for (char **e = environ; *e; e++) env.push_back(*e);
@@ -50,11 +50,6 @@ static std::vector<char *> c_strings(const std::vector<std::string> &strings)
     for (const std::string &s : strings) out.push_back(const_cast<char *>(s.c_str()));
     out.push_back(nullptr);
     return out;
-}
-
-static int status_of(int st)
-{
-    return WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
 }
 
 /* The child's side of tp_run, between fork and exec: only calls that are
@@ -108,44 +103,5 @@ tu_result tp_run(const tp_setup &s)
                  nogroup ? nogroup->gr_gid : 0);
     close(out_p[1]);
     close(null);
-    char buf[65536];
-    for (ssize_t got; !s.stdout_unread && (got = read(out_p[0], buf, sizeof buf)) != 0;) {
-        if (got > 0) r.out.append(buf, (size_t)got);
-        else if (errno != EINTR) break;
-    }
-    if (!s.stdout_unread) close(out_p[0]);
-    if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
-    else r.status = tp_wait(pid);
-    rewind(err);
-    for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
-    fclose(err);
-    return r;
-}
-
-pid_t tp_start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
-{
-    std::vector<char *> args = c_strings(argv), envp = c_strings(env);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        ADD_FAILURE() << "posix_spawn " << argv[0] << ": " << strerror(rc);
-        return -1;
-    }
-    return pid;
-}
-
-int tp_wait(pid_t pid)
-{
-    int st = 0;
-    while (waitpid(pid, &st, 0) < 0) {
-        if (errno != EINTR) {
-            ADD_FAILURE() << "waitpid: " << strerror(errno);
-            return -1;
-        }
-    }
-    return status_of(st);
+    return tp_collect(pid, s.stdout_unread ? -1 : out_p[0], err);
 }

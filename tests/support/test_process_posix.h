@@ -2,9 +2,7 @@
  * test_process_posix.h - child processes started the way build systems and
  * unusual parents start them: standard input closed, standard output a pipe
  * nobody reads, SIGCHLD ignored, an unprivileged user, limits on memory or
- * descriptors; and
- * bare starts for tests that signal a process moments after it began.
- * POSIX only.
+ * descriptors.  POSIX only.
  */
 #ifndef KVQ_TEST_PROCESS_POSIX_H
 #define KVQ_TEST_PROCESS_POSIX_H
@@ -12,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,17 +33,11 @@ struct tp_setup {
  * descriptors 0, 1 and 2 open and with core dumps off. */
 tu_result tp_run(const tp_setup &setup);
 
-/* Starts argv[0] by posix_spawn with exactly the environment `env` and its
- * standard streams on /dev/null: the cheapest start, for loops that signal a
- * process at a chosen moment.  -1 (a test failure) when it cannot start. */
-pid_t tp_start(const std::vector<std::string> &argv, const std::vector<std::string> &env);
-
-/* Waits for a child of tp_start: its exit code, or 128+N when signal N
- * ended it. */
-int tp_wait(pid_t pid);
-
-/* Our environment with `changes` applied as for tu_run. */
-std::vector<std::string> tp_environment(const std::vector<std::string> &changes);
+/* What tu_run gives for the child `pid` (a failed fork when negative): its
+ * standard output read from `out` to its end (-1: none to read), its status,
+ * its standard error read from `err` from the start.  Closes `out` and `err`.
+ * (test_util_posix.cpp, whose tu_run uses it too.) */
+tu_result tp_collect(pid_t pid, int out, FILE *err);
 
 /* Milliseconds of the monotonic clock. */
 double tp_now_ms(void);

@@ -1,24 +1,21 @@
 /*
- * test_util.cpp - file, directory and child-process helpers for the tests.
+ * test_util.cpp - the test helpers every platform shares: reading, writing
+ * and listing files, path forms, and the paths of the build's programs.
  * Failures here are test failures (gtest assertions), never silent.
  */
 #include "test_util.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
+
+/* The platform's form of a path of the build tree (test_util_<platform>.cpp). */
+std::string tu_build_path(const char *path);
 
 std::string tu_read(const std::string &path)
 {
@@ -33,41 +30,6 @@ void tu_write(const std::string &path, const std::string &content)
     if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
-bool tu_exists(const std::string &path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-void tu_copy(const std::string &from, const std::string &to, bool exec)
-{
-    tu_write(to, tu_read(from));
-    chmod(to.c_str(), exec ? 0755 : 0644);
-}
-
-void tu_mkdirs(const std::string &path)
-{
-    for (size_t i = 1; i <= path.size(); i++)
-        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-}
-
-std::string tu_mkdtemp(const char *tag)
-{
-    std::string templ = std::string("/tmp/") + tag + "-XXXXXX";
-    if (!mkdtemp(&templ[0])) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-    return templ;
-}
-
-void tu_rmtree(const std::string &path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        for (const std::string &name : tu_list(path)) tu_rmtree(path + "/" + name);
-    }
-    remove(path.c_str());
-}
-
 std::vector<std::string> tu_list(const std::string &dir)
 {
     std::vector<std::string> names;
@@ -80,51 +42,30 @@ std::vector<std::string> tu_list(const std::string &dir)
     return names;
 }
 
-std::string tu_helper(const char *name) { return std::string(KVQ_TEST_HELPERS_DIR) + "/" + name; }
-
-/* Standard error goes to a temporary file, so that a plain read of the
- * standard-output pipe to its end can block no one. */
-tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd)
+std::string tu_path(std::string path)
 {
-    tu_result r{-1, "", ""};
-    FILE *err = tmpfile();
-    int out_p[2];
-    if (!err || pipe(out_p) != 0) {
-        ADD_FAILURE() << "tmpfile or pipe: " << strerror(errno);
-        return r;
-    }
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(out_p[1], 1);
-        dup2(fileno(err), 2);
-        for (int fd : {null, out_p[0], out_p[1], fileno(err)}) if (fd > 2) close(fd);
-        for (const std::string &e : env) {
-            size_t eq = e.find('=');
-            if (eq == std::string::npos) unsetenv(e.c_str());
-            else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-        }
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        std::vector<char *> args;
-        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out_p[1]);
-    char buf[65536];
-    for (ssize_t got; (got = read(out_p[0], buf, sizeof buf)) != 0;) {
-        if (got > 0) r.out.append(buf, (size_t)got);
-        else if (errno != EINTR) break;
-    }
-    close(out_p[0]);
-    int st = 0;
-    if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
-    else while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
-    if (pid > 0) r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
-    rewind(err);
-    for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
-    fclose(err);
-    return r;
+    std::replace(path.begin(), path.end(), '/', TU_SEP);
+    return path;
+}
+
+std::string tu_text(const std::string &text)
+{
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string(TU_EOL) : std::string(1, c);
+    return out;
+}
+
+std::string tu_helper(const char *name)
+{
+    return tu_build_path(KVQ_TEST_HELPERS_DIR) + TU_SEP + name + TU_EXE;
+}
+
+std::string tu_staged(const char *name)
+{
+    return tu_build_path(KVQ_STAGE_BIN) + TU_SEP + name + TU_EXE;
+}
+
+std::string tu_test_backend(void)
+{
+    return tu_build_path(KVQ_TEST_BACKEND);
 }

@@ -1,0 +1,276 @@
+/*
+ * test_util_win32.cpp - the Windows side of the test helpers: files and
+ * scratch directories through the Win32 calls, the environment, child
+ * processes with captured output; the platform facts of Windows.  The tests
+ * run under Wine, where the build tree is reached through the drive that
+ * maps the Linux root.  Failures here are test failures (gtest assertions),
+ * never silent.
+ */
+#include "test_util.h"
+
+#include <direct.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include <gtest/gtest.h>
+
+const char TU_SEP = '\\';
+const char *const TU_EXE = ".exe";
+const char *const TU_EOL = "\r\n";
+const bool TU_TEXT_ENDS_AT_CTRL_Z = true;
+const bool TU_NAMES_IGNORE_CASE = true;
+const size_t TU_ARG_MAX = 32767;
+const size_t TU_ROOT_LEN = 3;
+const std::vector<tu_path_example> TU_PATH_EXAMPLES = {
+    {"C:\\other\\torc", true},   {"c:torc", true},        {"\\\\srv\\share\\torc", true},
+    {"/opt/other/torc", false},  {"\\other\\torc", false}, {"other\\torc", false},
+};
+const int TU_CRASH_STATUS = (int)0xC0000005;
+const char *const TU_DIR_AS_FILE_ERROR = "Permission denied";
+
+/* GoogleTest's own regular expressions on Windows: no brackets. */
+std::string tu_assertion_report(const std::string &file, const std::string &expression)
+{
+    return "Assertion failed: " + expression + ", file .*" + file + ", line \\d+";
+}
+
+bool tu_aborted(int status)
+{
+    return status == 3;
+}
+
+/* A path of the build tree is a Linux path; Wine's own kernel32 export
+ * gives the drive-letter form a Windows program sees. */
+std::string tu_build_path(const char *path)
+{
+    typedef WCHAR *(CDECL * dos_name_fn)(const char *);
+    auto dos_name = (dos_name_fn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
+    WCHAR *wide = dos_name ? dos_name(path) : NULL;
+    if (!wide) return path;
+    char buf[MAX_PATH * 4];
+    int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
+    HeapFree(GetProcessHeap(), 0, wide);
+    return n > 0 ? std::string(buf) : std::string(path);
+}
+
+bool tu_exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void tu_copy(const std::string &from, const std::string &to, bool)
+{
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
+        ADD_FAILURE() << "CopyFileA " << from << " " << to << ": error " << GetLastError();
+}
+
+void tu_mkdirs(const std::string &path)
+{
+    for (size_t i = 1; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '/' || path[i] == '\\') _mkdir(path.substr(0, i).c_str());
+}
+
+std::string tu_mkdtemp(const char *tag)
+{
+    char base[MAX_PATH + 1];
+    DWORD len = GetTempPathA(sizeof base, base);
+    if (len == 0 || len > MAX_PATH) ADD_FAILURE() << "GetTempPathA: error " << GetLastError();
+    static std::mt19937 rng(GetCurrentProcessId() ^ GetTickCount());
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::string dir = std::string(base) + tag + "-" + std::to_string(rng() % 1000000);
+        if (CreateDirectoryA(dir.c_str(), NULL)) return dir;
+    }
+    ADD_FAILURE() << "no new directory under " << base;
+    return base;
+}
+
+void tu_make_unopenable(const std::string &path)
+{
+    if (_mkdir(path.c_str()) != 0) ADD_FAILURE() << "_mkdir " << path << ": " << strerror(errno);
+}
+
+void tu_setenv(const char *name, const char *value)
+{
+    /* "NAME=" removes the variable. */
+    std::string setting = std::string(name) + "=" + (value ? value : "");
+    if (_putenv(setting.c_str()) != 0) ADD_FAILURE() << "_putenv " << setting;
+}
+
+void tu_rmtree(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        for (const std::string &name : tu_list(path)) tu_rmtree(path + "\\" + name);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryA(path.c_str());
+    else DeleteFileA(path.c_str());
+}
+
+/* The command line from which the runtime's parser gives back `argv`
+ * exactly: an argument that is empty or holds white space or a quote goes in
+ * quotes, each quote in it is escaped, and the backslashes before a quote or
+ * before the closing quote are doubled. */
+static std::string command_line(const std::vector<std::string> &argv)
+{
+    std::string line;
+    for (const std::string &arg : argv) {
+        if (!line.empty()) line += ' ';
+        if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
+            line += arg;
+            continue;
+        }
+        line += '"';
+        size_t backslashes = 0;
+        for (char c : arg) {
+            if (c == '\\') {
+                backslashes++;
+                continue;
+            }
+            line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(2 * backslashes, '\\');
+        line += '"';
+    }
+    return line;
+}
+
+/* Our environment with `changes` applied ("NAME=value" sets, "NAME"
+ * unsets), as the block CreateProcess takes.  Names ignore case. */
+static std::string environment_block(const std::vector<std::string> &changes)
+{
+    std::map<std::string, std::string> vars; /* upper-case name -> "NAME=value" */
+    auto key = [](std::string name) {
+        for (char &c : name) c = (char)toupper((unsigned char)c);
+        return name;
+    };
+    /* Entries such as "=C:=C:\dir" (a drive's current directory) have an
+     * empty name before their second '='. */
+    for (char **e = _environ; *e; e++) vars[key(std::string(*e).substr(0, std::string(*e).find('=', 1)))] = *e;
+    for (const std::string &c : changes) {
+        size_t eq = c.find('=');
+        if (eq == std::string::npos) vars.erase(key(c));
+        else vars[key(c.substr(0, eq))] = c;
+    }
+    std::string block;
+    for (const auto &v : vars) block += v.second + '\0';
+    return block + '\0';
+}
+
+/* Reads `h` from its start to its end. */
+static std::string read_all(HANDLE h)
+{
+    std::string data;
+    char buf[65536];
+    DWORD got;
+    while (ReadFile(h, buf, sizeof buf, &got, NULL) && got > 0) data.append(buf, got);
+    return data;
+}
+
+/* The child's output as text: CR LF read as "\n". */
+static std::string as_text(const std::string &raw)
+{
+    std::string text;
+    for (size_t i = 0; i < raw.size(); i++) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        text += raw[i];
+    }
+    return text;
+}
+
+/* Starts argv[0] with the standard handles given (inherited), `env` and
+ * `cwd`: its process handle, or NULL (a test failure). */
+static HANDLE start(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
+                    HANDLE in, HANDLE out, HANDLE err)
+{
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi;
+    std::string line = command_line(argv), block = environment_block(env);
+    if (!CreateProcessA(argv[0].c_str(), &line[0], NULL, NULL, TRUE, 0, &block[0], cwd.empty() ? NULL : cwd.c_str(),
+                        &si, &pi)) {
+        ADD_FAILURE() << "CreateProcessA " << argv[0] << ": error " << GetLastError();
+        return NULL;
+    }
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+/* The null device as an inherited handle. */
+static HANDLE null_device(void)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    return CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       OPEN_EXISTING, 0, NULL);
+}
+
+int tu_wait(tu_child child)
+{
+    HANDLE process = (HANDLE)child;
+    DWORD code = (DWORD)-1;
+    WaitForSingleObject(process, INFINITE);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return (int)code;
+}
+
+tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+{
+    HANDLE null = null_device();
+    HANDLE process = start(argv, env, "", null, null, null);
+    CloseHandle(null);
+    return process ? (tu_child)process : -1;
+}
+
+/* 1. Standard input is the null device (none, with `stdin_closed`),
+ *    standard output a pipe, standard error a temporary file deleted when
+ *    closed (so that reading the pipe to its end can block no one); they
+ *    are inherited.
+ * 2. The pipe is read until every holder of its writing end has closed it.
+ * 3. The exit code, then standard error from the file's start. */
+tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
+                 bool stdin_closed)
+{
+    tu_result r{-1, "", ""};
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE null_in = stdin_closed ? NULL : null_device();
+    char err_name[MAX_PATH + 1], temp_dir[MAX_PATH + 1];
+    GetTempPathA(sizeof temp_dir, temp_dir);
+    GetTempFileNameA(temp_dir, "tur", 0, err_name);
+    HANDLE err = CreateFileA(err_name, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    HANDLE out_read, out_write;
+    if (null_in == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE ||
+        !CreatePipe(&out_read, &out_write, &inherit, 0)) {
+        ADD_FAILURE() << "tu_run: cannot make the standard streams, error " << GetLastError();
+        return r;
+    }
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+
+    HANDLE process = start(argv, env, cwd, null_in, out_write, err);
+    CloseHandle(out_write);
+    if (null_in) CloseHandle(null_in);
+    if (process) {
+        r.out = as_text(read_all(out_read));
+        r.status = tu_wait((tu_child)process);
+        SetFilePointer(err, 0, NULL, FILE_BEGIN);
+        r.err = as_text(read_all(err));
+    }
+    CloseHandle(out_read);
+    CloseHandle(err);
+    return r;
+}
