@@ -138,12 +138,6 @@ TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
         EXPECT_EQ(r.r.status, 1);
         EXPECT_EQ(tu_read(work + TU_SEP + "err.txt"), c.second) << testing::PrintToString(c.first);
     }
-
-    /* Without an error file the driver's lines go to standard output and
-     * the back end keeps the initial standard error. */
-    run r = kvq({"x.c"}, failing);
-    EXPECT_EQ(r.r.out, echo(r, 0, {"x.c"}) + "(908) exit status = 2\n");
-    EXPECT_EQ(r.r.err, "back end says\n");
 }
 
 TEST_F(KvqRun, TwoRunModeRunsSilentlyFirst)
@@ -188,23 +182,33 @@ TEST_F(KvqRun, ExitStatusFollowsTheBackEnd)
     EXPECT_EQ(lone.out, "(900) exec failed: torc\n");
 }
 
-TEST_F(KvqRun, PrivateDescriptorsStayOutOfTheBackEnd)
+TEST_F(KvqRun, StandardStreamsAndPrivateDescriptors)
 {
-    /* With standard input closed, neither the copy of standard error nor the
-     * error file may become descriptor 0; neither reaches the back end,
-     * which gets the three standard descriptors alone. */
-    const std::string state = rec + TU_SEP + "state", says = "back end says\n";
-    /* standard input closed, args */
-    const struct { bool closed; strings args; } rows[] = {
-        {true, {"-q"}}, {true, {"-q", "-Eerr.txt"}}, {false, {"-q", "-Eerr.txt"}},
+    /* The driver's lines go to the error file, else to standard output; the
+     * back end keeps the initial standard error.  With standard input closed,
+     * neither the copy of standard error nor the error file may become
+     * descriptor 0; neither reaches the back end, which gets the three
+     * standard descriptors alone. */
+    const std::string says = "back end says\n", failed = "(908) exit status = 2\n";
+    /* standard input closed, args, back end's exit; kvq's standard output and error, the error file */
+    const struct { bool closed; strings args; int exit; std::string out, err, file; } rows[] = {
+        {false, {"-q"}, 2, failed, says, ""},
+        {true, {"-q"}, 0, "", says, ""},
+        {true, {"-q", "-Eerr.txt"}, 0, "", "", tu_text(says)},
+        {false, {"-q", "-Eerr.txt"}, 2, "", "", tu_text(says + failed)},
     };
     for (const auto &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args) + (c.closed ? " closed" : ""));
         file("err.txt", "");
-        run r = kvq(c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state}, c.closed);
-        EXPECT_EQ(r.r.status, 0);
-        EXPECT_EQ(r.said + tu_read(work + TU_SEP + "err.txt"), c.args.size() == 1 ? says : tu_text(says));
-        EXPECT_EQ(split_lines(tu_read(state)).at(0), "fds: 0 1 2");
+        tu_setup setup;
+        setup.stdin_closed = c.closed;
+        run r = kvq(c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state,
+                             "KVQ_TB_EXIT=" + std::to_string(c.exit)}, setup);
+        EXPECT_EQ(r.r.status, c.exit ? 1 : 0);
+        EXPECT_EQ(r.r.out, c.out);
+        EXPECT_EQ(r.r.err, c.err);
+        EXPECT_EQ(tu_read(work + TU_SEP + "err.txt"), c.file);
+        EXPECT_EQ(split_lines(inherited()).at(0), "fds: 0 1 2");
     }
 }
 
@@ -235,27 +239,38 @@ TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
     file("b.txt", "@" + work + TU_SEP + "c.txt\n");
     file("c.txt", "-DC\n@b.txt\n");
     for (int i = 1; i <= 65; i++) file(nested(i), "@" + nested(i + 1) + "\n");
-    tu_write(dir + "/plain-file", "");
+    const std::string plain = tu_path(dir + "/plain-file"), msgs = work + TU_SEP + "20990101000000_en.msgs";
+    tu_write(plain, "");
 
-    /* args, environment, what kvq says */
-    const struct { strings args, env; std::string said; } rows[] = {
-        {{"--adx", "--ext=wel"}, {}, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n"},
-        {{"@self.txt"}, {}, "(2083) command file \"self.txt\" includes itself\n"},
-        {{"@other.txt"}, {}, "(2083) command file \"" + tu_path("./other.txt") + "\" includes itself\n"},
-        {{"@b.txt"}, {}, "(2083) command file \"b.txt\" includes itself\n"},
-        {{"-q", "@n1.txt"}, {}, "(2084) command files nested more than 64 levels deep at \"n65.txt\"\n"},
-        {{"-Enodir/err.txt"}, {}, "(141) can't open error file \"nodir/err.txt\": No such file or directory\n"},
-        {{"-E" + work}, {}, "(141) can't open error file \"" + work + "\": " + TU_DIR_AS_FILE_ERROR + "\n"},
-        {{"-q"}, {"TEMP=" + tu_path(dir + "/plain-file")}, "(2082) can't create temporary file\n"},
+    /* a message file in the working directory, args, TEMP, what kvq says */
+    const struct { std::string msgs; strings args; std::string temp, said; } rows[] = {
+        {"", {"--adx", "--ext=wel"}, temp, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n"},
+        {"", {"@self.txt"}, temp, "(2083) command file \"self.txt\" includes itself\n"},
+        {"", {"@other.txt"}, temp, "(2083) command file \"" + tu_path("./other.txt") + "\" includes itself\n"},
+        {"", {"@b.txt"}, temp, "(2083) command file \"b.txt\" includes itself\n"},
+        {"", {"-q", "@n1.txt"}, temp, "(2084) command files nested more than 64 levels deep at \"n65.txt\"\n"},
+        {"", {"-Enodir/err.txt"}, temp, "(141) can't open error file \"nodir/err.txt\": No such file or directory\n"},
+        {"", {"-E" + work}, temp, "(141) can't open error file \"" + work + "\": " + TU_DIR_AS_FILE_ERROR + "\n"},
+        {"", {"-q"}, plain, "(2082) can't create temporary file\n"},
+        /* A message file changes the texts and types of these alerts, yet the run stops. */
+        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, temp, "(1443) unknown extension NOPE\n"},
+        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, temp, "(1443) x NOPE\n"},
+        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, temp, "(1443) hidden NOPE\n"},
+        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, temp, "(1444) changed ADX to WEL\n"},
+        {"2083 E again: %s\n", {"@self.txt"}, temp, "(2083) again: self.txt\n"},
+        {"2082 0 no temporary file\n", {"-q"}, plain, "(2082) no temporary file\n"},
     };
     for (const auto &c : rows) {
-        run r = kvq(c.args, c.env);
-        EXPECT_EQ(r.r.status, 1) << testing::PrintToString(c.args);
+        tu_rmtree(msgs);
+        if (!c.msgs.empty()) tu_write(msgs, c.msgs);
+        run r = kvq(c.args, {"TEMP=" + c.temp});
+        EXPECT_EQ(r.r.status, 1) << testing::PrintToString(c.args) << c.msgs;
         EXPECT_EQ(r.said, c.said);
         EXPECT_TRUE(r.argv.empty());
     }
 
     /* A fatal alert raised after the error file is open lands there. */
+    tu_rmtree(msgs);
     run r = kvq({"--ext=Foo", "-Eerr.txt"});
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.said, "");
@@ -327,38 +342,6 @@ TEST_F(HostileInputs, HostileMessageFiles)
         EXPECT_EQ(r.said, c.said);
         EXPECT_EQ(r.r.status, c.exit ? 1 : 0);
     }
-}
-
-TEST_F(HostileInputs, MessageFilesCannotLetARunGoOnThatCannot)
-{
-    /* A message file in the current directory changes the types of alerts
-     * after which the run cannot go on, and their texts. */
-    file("self.txt", "@self.txt\n");
-    tu_write(dir + "/plain-file", "");
-    /* message file, args, what kvq says */
-    const struct { std::string text; strings args; std::string said; } rows[] = {
-        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, "(1443) unknown extension NOPE\n"},
-        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, "(1443) x NOPE\n"},
-        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, "(1443) hidden NOPE\n"},
-        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, "(1444) changed ADX to WEL\n"},
-        {"2083 E again: %s\n", {"@self.txt"}, "(2083) again: self.txt\n"},
-        {"2082 0 no temporary file\n", {"-q"}, "(2082) no temporary file\n"}, /* TEMP is a file */
-    };
-    for (const auto &c : rows) {
-        file("20990101000000_en.msgs", c.text);
-        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? tu_path(dir + "/plain-file") : temp)});
-        EXPECT_EQ(r.r.status, 1) << c.text;
-        EXPECT_EQ(r.said, c.said);
-        EXPECT_TRUE(r.argv.empty()) << c.text;
-    }
-}
-
-TEST_F(HostileInputs, AMissingTemporaryBaseIsCreated)
-{
-    /* The private directory in it goes at exit, the created parents stay. */
-    std::string missing = tu_path(dir + "/m/temp");
-    EXPECT_EQ(kvq({"-q"}, {"TEMP=" + missing}).r.status, 0);
-    EXPECT_TRUE(tu_exists(missing) && tu_list(missing).empty());
 }
 
 TEST_F(Intake, GetargsSplitsLinesIntoWords)
