@@ -55,13 +55,14 @@ static void report(const words &)
     }
 }
 
-/* A temporary file with some content; prints its name. */
+/* A temporary file with some content; tells whether it was made under TEMP. */
 static void make_temp(const words &)
 {
     char *path = os_temp_name(".tmp");
     FILE *f = path ? fopen(path, "w") : NULL;
     if (path && (!f || fputs("content\n", f) < 0 || fclose(f) != 0)) perror(path);
-    puts(path ? path : "NULL");
+    const char *temp = getenv("TEMP");
+    puts(path && temp && strncmp(path, temp, strlen(temp)) == 0 ? "made in TEMP" : path ? path : "NULL");
     free(path);
 }
 
