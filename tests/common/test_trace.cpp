@@ -1,12 +1,10 @@
 /* test_trace.cpp - the trace core: its diagnostic lines and warnings, a multi-line format, and its
- * two hooks, with their plain defaults and as the diagnostics install them.  Each TEST runs in a
- * process of its own, so no hook is installed until a test installs it. */
+ * two hooks as the diagnostics install them. */
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "alert.h"
-#include "test_util.h"
 #include "trace.h"
 
 /* Standard error and the debug-out file while `write` runs with the flag word `flags`. */
@@ -62,19 +60,6 @@ TEST(Trace, OnlyTheFirstLineOfAFormatIsFormattedHoweverLongItIs)
     EXPECT_EQ("", out.err);
 }
 
-TEST(TraceDeathTest, PlainHooksWithoutTheDiagnostics)
-{
-    gAssertLevel = DB_ASSERT_IGNORE;
-    testing::internal::CaptureStderr();
-    db_assert("x", "f.c", 3);
-    gAssertLevel = DB_ASSERT_WARNING;
-    db_assert("y", "f.c", 4);
-    EXPECT_EQ("assertion failure: y (f.c:4)\n", testing::internal::GetCapturedStderr()) << "level 0 reports nothing";
-    gAssertLevel = DB_ASSERT_FATAL;
-    EXPECT_EXIT(db_assert("z", "f.c", 5), testing::ExitedWithCode(1), "^assertion failure: z \\(f\\.c:5\\)\n$");
-    EXPECT_EXIT(db_out_of_memory(), tu_aborted, "^out of memory\n$");
-}
-
 TEST(TraceDeathTest, TheDiagnosticsMakeAlertsOfTheHooks)
 {
     alert_install_hooks();
@@ -84,7 +69,4 @@ TEST(TraceDeathTest, TheDiagnosticsMakeAlertsOfTheHooks)
     EXPECT_EQ("(1502) assertion failure: x (f.c:3) \n", testing::internal::GetCapturedStderr());
     EXPECT_EQ(1u, alert_error_count());
     EXPECT_EXIT(db_out_of_memory(), testing::ExitedWithCode(1), "^\\(296\\) out of memory\n$");
-    db_set_assert_hook(NULL);
-    gAssertLevel = DB_ASSERT_FATAL;
-    EXPECT_EXIT(db_assert("y", "f.c", 4), testing::ExitedWithCode(1), "^assertion failure: y") << "NULL: the default";
 }

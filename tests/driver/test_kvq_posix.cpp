@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -180,6 +181,25 @@ TEST_F(KvqRun, LinksAreOneFileUnderManyNames)
     run r = kvq({"@soft.txt"});
     EXPECT_EQ(r.said, "(2083) command file \"hard.txt\" includes itself\n");
     EXPECT_TRUE(r.r.status == 1 && r.argv.empty());
+}
+
+TEST_F(KvqRun, APipeGivesTheWordsOfAFileWithTheSameBytes)
+{
+    /* A pipe is read a line at a time: quotes and escapes, CR LF, a CR that
+     * ends a 1023-byte piece, a NUL in a long line, an escaped backslash and
+     * blank, and a nested file. */
+    const std::string x(1022, 'x'), text = "plain \"a b\"  c\\ d\r\n" + x + "\rtail\n-DA " + std::string(1, '\0') +
+                                              std::string(5000, 'h') + "\nx\\\\\\ y 'q\"' @nested.txt last\n";
+    file("nested.txt", "n1 n2\n");
+    file("file.txt", text);
+    ASSERT_EQ(mkfifo((work + "/pipe").c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(work + "/pipe", std::ios::binary) << text; });
+    run piped = kvq({"-q", "@pipe"});
+    writer.join();
+    const std::string want = "-q\nplain\n\"a b\"\n\"c d\"\n\"" + x + "\r\"\ntail\n-DA\n\"x y\"\nq\\\"\nn1\nn2\nlast\n";
+    ASSERT_EQ(piped.cmd.size(), 1u);
+    EXPECT_EQ(piped.cmd[0], want);
+    EXPECT_EQ(kvq({"-q", "@file.txt"}).cmd.at(0), want);
 }
 
 TEST_F(KvqRun, ABackEndWithoutItsExecuteBitCannotRun)

@@ -1,8 +1,8 @@
 /*
- * test_kvq_run.cpp - the driver.  Getargs and CmdlineExpand: the argument
- * intake in process (both reopen standard input).  KvqRun and HostileInputs:
- * kvq run end to end (kvq_fixture.h); test_kvq_posix.cpp adds what only
- * POSIX systems have (links, sockets, modes, signals, users, limits).
+ * test_kvq_run.cpp - the driver.  Intake.Getargs: the word splitter in
+ * process (it reopens standard input).  KvqRun and HostileInputs: kvq run
+ * end to end (kvq_fixture.h); test_kvq_posix.cpp adds what only POSIX
+ * systems have (links, pipes, sockets, modes, signals, users, limits).
  */
 #include <algorithm>
 #include <cstdio>
@@ -14,10 +14,7 @@
 
 #include "cmdline.h"
 #include "kvq_fixture.h"
-#include "kvdebug.h"
 #include "test_util.h"
-#include "trace.h"
-#include "vector.h"
 
 namespace {
 
@@ -36,9 +33,6 @@ strings words_of(const std::string &dir, const std::string &text, bool one_line)
     for (int i = 1; i < count; i++) free(words[i]);
     return out;
 }
-
-strings seen;
-void remember(const char *arg) { seen.push_back(arg); }
 
 std::string x(size_t n) { return std::string(n, 'x'); }
 
@@ -306,14 +300,21 @@ TEST_F(HostileInputs, AtFilesAreExpandedInPlaceOrPassedOn)
     const strings unread = {"@adir", "@missing", "@"};
     tu_mkdirs(work + TU_SEP + "adir");
 
+    /* Arguments lose one level of escapes, and so do the words of a file
+     * without "@" words (processed in place); empty ones are dropped. */
+    file("outer.txt", "o1 @inner.txt o2 \\\"kept\\\"\n");
+    file("inner.txt", "i1  x\\\\\\ y\n");
+    const strings escapes = {"a\\ b", "", "@outer.txt", "C:\\src\\x.c", "q\\\\\\'"};
+    const std::string unescaped = lines({"\"a b\"", "o1", "i1", "\"x y\"", "o2", "\\\"kept\\\"", "C:\\src\\x.c", "q\\'"});
+
     strings args = {"-q", "@n1.txt", "@bytes.txt", "@ctrlz.txt", "@huge.txt"};
-    args.insert(args.end(), unread.begin(), unread.end());
+    for (const strings &more : {unread, escapes}) args.insert(args.end(), more.begin(), more.end());
     run r = kvq(args);
     EXPECT_LT(r.seconds, time_bound(20.0));
     EXPECT_EQ(r.r.status, 0);
     EXPECT_EQ(r.said, "(917) argument too long\n");
     ASSERT_EQ(r.cmd.size(), 1u);
-    EXPECT_EQ(r.cmd[0], lines({"-q"}) + expanded + bytes_read + ctrlz_read + huge_read + lines(unread));
+    EXPECT_EQ(r.cmd[0], lines({"-q"}) + expanded + bytes_read + ctrlz_read + huge_read + lines(unread) + unescaped);
 }
 
 TEST_F(HostileInputs, HostileMessageFiles)
@@ -404,29 +405,4 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
     for (int i = 0; i < 1100; i++) big += x(2000) + std::to_string(i) + "\n";
     got = words_of(work, big, false);
     EXPECT_TRUE(got.size() == 1100u && got.back() == x(2000) + "1099") << got.size();
-}
-
-TEST_F(Intake, CmdlineExpandExpandsFilesAndUnescapesArguments)
-{
-    tu_write(work + "/outer.txt", "o1 @" + work + "/inner.txt o2 \\\"kept\\\"\n");
-    /* The inner file, without "@" words, is processed in place: an empty word
-     * drops out and an escaped blank loses its backslash there too. */
-    tu_write(work + "/inner.txt", "i1  x\\\\\\ y\n--kvdebug=assert:warning\n");
-    std::string outer = "@" + work + "/outer.txt", missing = "@" + work + "/missing.txt";
-    std::string at_dir = "@" + work; /* a directory is not a command file */
-    std::vector<const char *> argv = {"/some/where/kvq", "a\\ b", "", outer.c_str(), missing.c_str(),
-                                      "C:\\src\\x.c", "@", "q\\\\\\'", at_dir.c_str()};
-
-    vector *args = cmdline_expand((int)argv.size(), (char **)argv.data(), remember);
-    strings got;
-    for (uint32_t i = 0; i < vec_size(args); i++) got.push_back((const char *)vec_get(args, i));
-    EXPECT_EQ(got, (strings{"a b", "o1", "i1", "x y", "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c",
-                            "@", "q\\'", at_dir}));
-    /* The callback sees every argument and word as it comes, before processing. */
-    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + work + "/inner.txt", "i1", "", "x\\ y",
-                             "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c", "@",
-                             "q\\\\\\'", at_dir}));
-    EXPECT_EQ(gAssertLevel, (uint32_t)DB_ASSERT_WARNING);
-    EXPECT_STREQ(cmdline_program_name(), "kvq");
-    vec_free(args);
 }

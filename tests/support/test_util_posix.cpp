@@ -40,11 +40,6 @@ std::string tu_assertion_report(const std::string &file, const std::string &expr
     return file + ":[0-9]+.*Assertion `" + expression + "' failed";
 }
 
-bool tu_aborted(int status)
-{
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
-}
-
 std::string tu_build_path(const char *path)
 {
     return path;

@@ -36,11 +36,6 @@ std::string tu_assertion_report(const std::string &file, const std::string &expr
     return "Assertion failed: " + expression + ", file .*" + file + ", line \\d+";
 }
 
-bool tu_aborted(int status)
-{
-    return status == 3;
-}
-
 /* A path of the build tree is a Linux path; Wine's own kernel32 export
  * gives the drive-letter form a Windows program sees. */
 std::string tu_build_path(const char *path)
