@@ -6,7 +6,6 @@
 #include <random>
 #include <regex>
 
-#include "alloc.h"
 #include "freecache.h"
 #include "hash.h"
 #include "numset.h"
@@ -200,18 +199,6 @@ TEST(SkipList, OrderLookupAndDelete)
     for (size_t i = 1; i < n; i += 2) sl_delete(l, keys[i]);
     EXPECT_TRUE(l->count == 0 && sl_insert(l, 4, 44) && sl_insert(l, 11, 33));
     EXPECT_TRUE(check_list(l) == (std::vector<uintptr_t>{11, 4}) && sl_lookup(l, 4) == 44);
-}
-
-TEST(Alloc, FormatCutsLongResults)
-{
-    std::string exact(4095, 'a');
-    for (const std::string &text : {exact, exact + "b", std::string(100000, 'a')}) {
-        testing::internal::CaptureStderr();
-        char *s = alloc_format("%s", text.c_str());
-        EXPECT_EQ(text == exact ? "" : "buffer overflow in vsnprintf", testing::internal::GetCapturedStderr());
-        EXPECT_EQ(exact, s);
-        free(s);
-    }
 }
 
 static int int_order(const void *a, const void *b)

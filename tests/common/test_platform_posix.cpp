@@ -39,10 +39,7 @@ TEST(OsFiles, LinksArePrivateModesAndNeverFollowed)
     ASSERT_EQ(0, symlink((dir + "/f").c_str(), (dir + "/soft").c_str()));
     ASSERT_EQ(0, symlink("missing", (dir + "/dangling").c_str()));
     EXPECT_TRUE(os_exists((dir + "/soft").c_str()) && !os_exists((dir + "/dangling").c_str()));
-    /* A link shares its target's identity; POSIX opens a directory for reading too. */
-    os_file_identity f = id_of(dir + "/f"), soft = id_of(dir + "/soft");
-    EXPECT_TRUE(f.ino == soft.ino && f.dev == soft.dev) << "two names of one file";
-    EXPECT_TRUE(id_of(dir).is_dir && !f.is_dir);
+    EXPECT_TRUE(id_of(dir).is_dir) << "POSIX opens a directory for reading too; its identity tells it apart";
 
     struct stat st;
     EXPECT_EQ(0, os_make_dirs((tree + "/a/b/c").c_str()));

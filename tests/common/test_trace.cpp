@@ -2,8 +2,6 @@
  * two hooks as the diagnostics install them. */
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "alert.h"
 #include "trace.h"
 
@@ -41,13 +39,6 @@ TEST(Trace, DiagnosticLinesAreCutToOneLineAndEchoedUnderAlerts)
     EXPECT_EQ("ALERT> " + plain.err, plain.traced);
     written warned = with_trace(DB_FLAG_ALERTS, [&] { db_warning("%s", long_text.c_str()); });
     EXPECT_EQ(w + long_text.substr(0, 8190 - w.size()) + "\n", warned.err) << "the prefix counts";
-
-    /* Traced under "on" with the placeholders unfilled, then echoed formatted. */
-    written both = with_trace(DB_FLAG_TRACE | DB_FLAG_ALERTS, [] { db_warning("bad \"%s\"", "x"); });
-    EXPECT_EQ(w + "bad \"x\"\n", both.err);
-    EXPECT_TRUE(std::regex_match(both.traced, std::regex("trace\\.cpp:[0-9]+ +> KVDEBUG \\(warning\\): bad \"%s\"\n"
-                                                         "ALERT> KVDEBUG \\(warning\\): bad \"x\"\n")))
-        << both.traced;
     EXPECT_EQ("", with_trace(DB_FLAG_TRACE, [] { diag_printf("quiet"); }).traced) << "no echo without alerts";
 }
 

@@ -2,8 +2,7 @@
  * test_kvq_posix.cpp - kvq run the way build systems and unusual parents run
  * it on POSIX systems: standard streams closed or unread, signals ignored or
  * sent at any moment, an unprivileged user, limits on memory and
- * descriptors; command files under links and sockets; a back end without its
- * execute bit.  KvqProbe runs kvq_probe, the driver with test hooks (the
+ * descriptors; command files under links, pipes and sockets.  KvqProbe runs kvq_probe, the driver with test hooks (the
  * debugger's path; command files that fail to open or change under it).
  */
 #include <signal.h>
@@ -200,14 +199,6 @@ TEST_F(KvqRun, APipeGivesTheWordsOfAFileWithTheSameBytes)
     ASSERT_EQ(piped.cmd.size(), 1u);
     EXPECT_EQ(piped.cmd[0], want);
     EXPECT_EQ(kvq({"-q", "@file.txt"}).cmd.at(0), want);
-}
-
-TEST_F(KvqRun, ABackEndWithoutItsExecuteBitCannotRun)
-{
-    chmod(program("torc").c_str(), 0644);
-    run r = kvq({"-q"});
-    EXPECT_EQ(r.said, "(900) exec failed: " + bin + "/torc\n");
-    EXPECT_EQ(r.r.status, 1);
 }
 
 TEST_F(KvqProbe, CommandFileIdentityIsThatOfTheFileOpened)

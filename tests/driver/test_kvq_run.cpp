@@ -347,29 +347,24 @@ TEST_F(HostileInputs, HostileMessageFiles)
 
 TEST_F(Intake, GetargsSplitsLinesIntoWords)
 {
-    /* text, one line only, words */
-    const struct { std::string text; bool one_line; strings words; } rows[] = {
-        {"plain \"a b\"  'say \"hi\"'\n", false, {"plain", "a b", "", "say \"hi\""}},
-        {"\"a\tb c\" d\n", false, {"a", "b c", "d"}}, /* tab splits; the quote carries on */
-        {"\"it\\'s\" \\q \\\\ \\ \n", false, {"it's", "\\q", "\\", " "}},
-        {"end\\", false, {"end"}}, /* escape at the end is dropped */
-        {"a\r\nb\rc\n\n", false, {"a", "b\rc", ""}}, /* CR LF reads as LF */
-        {"one two\nthree\n", true, {"one", "two"}},
-        /* A word reaching the limit by a kept backslash or after a quote is
-         * cut there and the rest of its line dropped. */
-        {x(2046) + "\\ab rest\nz\n", false, {x(2046) + "\\", "z"}},
-        {x(2047) + "'y' more\nz\n", false, {x(2047), "z"}},
-        {x(1500) + " 'p q'\tr\n", false, {x(1500), "p q", "r"}}, /* a line longer than any buffer */
-        /* Bytes below '(' that split nothing stay in their words. */
-        {"a%b#c(d&e!f\x01g\x7fh\x80i tail\n", false, {"a%b#c(d&e!f\x01g\x7fh\x80i", "tail"}},
-    };
-    for (const auto &c : rows) EXPECT_EQ(words_of(work, c.text, c.one_line), c.words) << c.text.substr(0, 40);
-
     /* Lines are read in pieces of 1023 bytes: a CR that is the last byte of a piece, with no LF
      * after it, ends its line.  A NUL ends the text of its line however long the line is.  A file
      * gives the same words read whole or one line at a time. */
     const std::string nul(1, '\0');
-    const struct { std::string text; strings words; } long_lines[] = {
+    /* text, words */
+    const struct { std::string text; strings words; } rows[] = {
+        {"plain \"a b\"  'say \"hi\"'\n", {"plain", "a b", "", "say \"hi\""}},
+        {"\"a\tb c\" d\n", {"a", "b c", "d"}}, /* tab splits; the quote carries on */
+        {"\"it\\'s\" \\q \\\\ \\ \n", {"it's", "\\q", "\\", " "}},
+        {"end\\", {"end"}}, /* escape at the end is dropped */
+        {"a\r\nb\rc\n\n", {"a", "b\rc", ""}}, /* CR LF reads as LF */
+        /* A word reaching the limit by a kept backslash or after a quote is
+         * cut there and the rest of its line dropped. */
+        {x(2046) + "\\ab rest\nz\n", {x(2046) + "\\", "z"}},
+        {x(2047) + "'y' more\nz\n", {x(2047), "z"}},
+        {x(1500) + " 'p q'\tr\n", {x(1500), "p q", "r"}}, /* a line longer than any buffer */
+        /* Bytes below '(' that split nothing stay in their words. */
+        {"a%b#c(d&e!f\x01g\x7fh\x80i tail\n", {"a%b#c(d&e!f\x01g\x7fh\x80i", "tail"}},
         {x(1022) + "\rtail\n", {x(1022) + "\r", "tail"}},
         {x(1020) + "\r\r\rtail\n", {x(1020) + "\r\r\r", "tail"}},
         {"'" + x(2044) + "\r' q\n", {x(2044) + "\r", " q"}}, /* the quote ends with the line */
@@ -380,10 +375,9 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
         {"a" + nul + x(1020) + "\rb\n", {"a", "b"}},
         {"a\r\r\nb\n", {"a\r", "b"}}, /* only the CR of the CR LF pair goes */
     };
-    for (const auto &c : long_lines) {
+    for (const auto &c : rows) {
         SCOPED_TRACE(c.text.substr(0, 8) + "... of " + std::to_string(c.text.size()) + " bytes");
         EXPECT_EQ(words_of(work, c.text, false), c.words);
-        tu_write(work + "/words.txt", c.text);
         ASSERT_NE(freopen((work + "/words.txt").c_str(), "r", stdin), nullptr);
         strings one_at_a_time;
         for (int n = 0; n < 10 && !feof(stdin); n++) {
@@ -393,6 +387,7 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
         }
         EXPECT_EQ(one_at_a_time, c.words);
     }
+    EXPECT_EQ(words_of(work, "one two\nthree\n", true), (strings{"one", "two"})) << "one line only";
 
     /* Far more words than the array starts with. */
     std::string many;

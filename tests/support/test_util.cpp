@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include <unistd.h> /* environ */
 
@@ -52,6 +53,19 @@ void tu_mkdirs(const std::string &path)
 {
     std::error_code ec;
     fs::create_directories(path, ec);
+}
+
+std::string tu_mkdtemp(const char *tag)
+{
+    static std::mt19937 random(std::random_device{}());
+    std::error_code ec;
+    fs::path base = fs::canonical(fs::temp_directory_path(ec), ec);
+    for (int attempt = 0; attempt < 100; attempt++) {
+        fs::path dir = base / (std::string(tag) + "-" + std::to_string(random() % 1000000));
+        if (fs::create_directory(dir, ec)) return dir.string();
+    }
+    ADD_FAILURE() << "no new directory under " << base;
+    return base.string();
 }
 
 void tu_rmtree(const std::string &path)

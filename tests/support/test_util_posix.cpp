@@ -45,16 +45,6 @@ std::string tu_build_path(const char *path)
     return path;
 }
 
-std::string tu_mkdtemp(const char *tag)
-{
-    std::string templ = std::string("/tmp/") + tag + "-XXXXXX";
-    if (!mkdtemp(&templ[0])) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-    char *real = realpath(templ.c_str(), NULL);
-    std::string dir = real ? real : templ;
-    free(real);
-    return dir;
-}
-
 void tu_make_unopenable(const std::string &path)
 {
     if (symlink("/nonexistent/file", path.c_str()) != 0) ADD_FAILURE() << "symlink " << path << ": " << strerror(errno);

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -48,20 +47,6 @@ std::string tu_build_path(const char *path)
     int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
     HeapFree(GetProcessHeap(), 0, wide);
     return n > 0 ? std::string(buf) : std::string(path);
-}
-
-std::string tu_mkdtemp(const char *tag)
-{
-    char base[MAX_PATH + 1];
-    DWORD len = GetTempPathA(sizeof base, base);
-    if (len == 0 || len > MAX_PATH) ADD_FAILURE() << "GetTempPathA: error " << GetLastError();
-    static std::mt19937 rng(GetCurrentProcessId() ^ GetTickCount());
-    for (int attempt = 0; attempt < 100; attempt++) {
-        std::string dir = std::string(base) + tag + "-" + std::to_string(rng() % 1000000);
-        if (CreateDirectoryA(dir.c_str(), NULL)) return dir;
-    }
-    ADD_FAILURE() << "no new directory under " << base;
-    return base;
 }
 
 void tu_make_unopenable(const std::string &path)
