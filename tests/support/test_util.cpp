@@ -44,7 +44,8 @@ bool tu_exists(const std::string &path)
 void tu_copy(const std::string &from, const std::string &to, bool exec)
 {
     std::error_code ec;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    fs::remove(to, ec); /* rather than overwrite_existing, which mingw's library refuses */
+    fs::copy_file(from, to, ec);
     if (!ec) fs::permissions(to, fs::perms(exec ? 0755 : 0644), ec);
     if (ec) ADD_FAILURE() << "copy " << from << " to " << to << ": " << ec.message();
 }

@@ -9,6 +9,7 @@
 #include <direct.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -125,8 +126,11 @@ static HANDLE start(const std::vector<std::string> &argv, const std::vector<std:
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi;
+    /* The block is sorted by name, ignoring case, as Windows keeps it. */
+    std::vector<std::string> vars = tu_environment(env);
+    std::sort(vars.begin(), vars.end(), [](const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) < 0; });
     std::string line = command_line(argv), block;
-    for (const std::string &e : tu_environment(env)) block += e + '\0';
+    for (const std::string &e : vars) block += e + '\0';
     block += '\0';
     if (!CreateProcessA(argv[0].c_str(), &line[0], NULL, NULL, TRUE, 0, &block[0], cwd.empty() ? NULL : cwd.c_str(),
                         &si, &pi)) {
