@@ -233,15 +233,3 @@ TEST_F(KvqProbe, ChipOfACommandFileTheIntakeCouldNotOpen)
         EXPECT_EQ(r.cmd[0], lines(args)) << "the unread file is passed on";
     }
 }
-
-TEST_F(KvqProbe, DebugItemWithoutTheDebuggerRunsTheBackEndPlainly)
-{
-    /* One warning; the item is not forwarded (the driver runs torc itself
-     * and would run it under the debugger).  The launch under a debugger is
-     * tested in the debug suite. */
-    run r = kvq({"--kvdebug=debug:torc", "x.c"}, {"KVQ_PROBE_DEBUGGER=/nonexistent/lldb"});
-    EXPECT_EQ(r.r.status, 0);
-    EXPECT_EQ(r.r.err, "KVDEBUG (warning): Debugger \"/nonexistent/lldb\" is not available\n");
-    ASSERT_EQ(r.cmd.size(), 1u);
-    EXPECT_EQ(r.cmd[0], "x.c\n");
-}
