@@ -19,7 +19,7 @@ root=$PWD
 # with 127 (valgrind starts the child itself, so the start cannot fail), so
 # the tests that expect "exec failed" are left out by default, and so are the
 # 64 kvq processes appending to one error file at once (too slow there).
-filter=${1:-'KvqRun.*:HostileInputs.*-KvqRun.ExitStatusFollowsTheBackEnd:KvqRun.ABackEndWithoutItsExecuteBitCannotRun:KvqRun.ConcurrentRunsAppendingToOneErrorFileKeepEveryLine'}
+filter=${1:-'KvqRun.*:HostileInputs.*-KvqRun.ExitStatusFollowsTheBackEnd:KvqRun.ConcurrentRunsAppendingToOneErrorFileKeepEveryLine'}
 
 command -v valgrind >/dev/null || {
   [ "$(id -u)" -eq 0 ] || { echo "needs valgrind: apt-get install valgrind" >&2; exit 1; }

@@ -4,15 +4,12 @@
 
 #include "test_util.h"
 
-/* The probe's "inst" report for the installation R/V, or for none ("-": kinds 7 and 10, never
- * set), then the back-end path of each name of TU_PATH_EXAMPLES. */
+/* The probe's "inst" report for the installation R/V, or for none, then the back-end path of each
+ * name of TU_PATH_EXAMPLES. */
 static std::string report_for(const std::string &prog, const std::string &root, bool found)
 {
     std::string out = "prog=" + prog + " found=" + (found ? "1" : "0") + "\n", none = "(none)\n";
-    for (std::string sub : {"", "/V", "/V/tor-as", "-", "-", "/V/tor/include", "/V/tor/bin", "/V/tor/dat",
-                            "/V/tor/lib/c90", "/V/tor/include/c90", "/V/tor/bin", "/V/tor/dat", "/V/tor/lib/c99",
-                            "/V/tor/include/c99", "/V/tor/bin/torc"})
-        out += found && sub != "-" ? tu_path(root + sub) + "\n" : none;
+    for (std::string sub : {"/V", "/V/tor/dat", "/V/tor/bin/torc"}) out += found ? tu_path(root + sub) + "\n" : none;
     for (const tu_path_example &e : TU_PATH_EXAMPLES) {
         const char *name = e.path + (e.path[0] == TU_SEP); /* one separator at the seam */
         out += e.absolute ? std::string(e.path) + "\n" : found ? tu_path(root + "/V/tor/bin/") + name + "\n" : none;

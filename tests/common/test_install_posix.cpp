@@ -15,6 +15,6 @@ TEST(Install, FoundThroughASymbolicLinkToTheProgram)
     tu_copy(tu_helper("alert_probe"), root + "/V/tor/bin/kvq", true);
     ASSERT_EQ(0, symlink((root + "/V/tor/bin/kvq").c_str(), (root + "/links/bin/kvq").c_str()));
     tu_result r = tu_run({root + "/links/bin/kvq", "inst"});
-    EXPECT_EQ(0u, r.out.find("prog=" + root + "/V/tor/bin/kvq found=1\n" + root + "\n" + root + "/V\n")) << r.out;
+    EXPECT_EQ(0u, r.out.find("prog=" + root + "/V/tor/bin/kvq found=1\n" + root + "/V\n")) << r.out;
     tu_rmtree(root);
 }

@@ -1,12 +1,8 @@
 /* test_trace.cpp - the trace core: its diagnostic lines and warnings, a multi-line format, and its
- * two hooks, with their plain defaults and as the diagnostics install them.  Each TEST runs in a
- * process of its own, so no hook is installed until a test installs it. */
+ * two hooks as the diagnostics install them. */
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "alert.h"
-#include "test_util.h"
 #include "trace.h"
 
 /* Standard error and the debug-out file while `write` runs with the flag word `flags`. */
@@ -43,13 +39,6 @@ TEST(Trace, DiagnosticLinesAreCutToOneLineAndEchoedUnderAlerts)
     EXPECT_EQ("ALERT> " + plain.err, plain.traced);
     written warned = with_trace(DB_FLAG_ALERTS, [&] { db_warning("%s", long_text.c_str()); });
     EXPECT_EQ(w + long_text.substr(0, 8190 - w.size()) + "\n", warned.err) << "the prefix counts";
-
-    /* Traced under "on" with the placeholders unfilled, then echoed formatted. */
-    written both = with_trace(DB_FLAG_TRACE | DB_FLAG_ALERTS, [] { db_warning("bad \"%s\"", "x"); });
-    EXPECT_EQ(w + "bad \"x\"\n", both.err);
-    EXPECT_TRUE(std::regex_match(both.traced, std::regex("trace\\.cpp:[0-9]+ +> KVDEBUG \\(warning\\): bad \"%s\"\n"
-                                                         "ALERT> KVDEBUG \\(warning\\): bad \"x\"\n")))
-        << both.traced;
     EXPECT_EQ("", with_trace(DB_FLAG_TRACE, [] { diag_printf("quiet"); }).traced) << "no echo without alerts";
 }
 
@@ -62,19 +51,6 @@ TEST(Trace, OnlyTheFirstLineOfAFormatIsFormattedHoweverLongItIs)
     EXPECT_EQ("", out.err);
 }
 
-TEST(TraceDeathTest, PlainHooksWithoutTheDiagnostics)
-{
-    gAssertLevel = DB_ASSERT_IGNORE;
-    testing::internal::CaptureStderr();
-    db_assert("x", "f.c", 3);
-    gAssertLevel = DB_ASSERT_WARNING;
-    db_assert("y", "f.c", 4);
-    EXPECT_EQ("assertion failure: y (f.c:4)\n", testing::internal::GetCapturedStderr()) << "level 0 reports nothing";
-    gAssertLevel = DB_ASSERT_FATAL;
-    EXPECT_EXIT(db_assert("z", "f.c", 5), testing::ExitedWithCode(1), "^assertion failure: z \\(f\\.c:5\\)\n$");
-    EXPECT_EXIT(db_out_of_memory(), tu_aborted, "^out of memory\n$");
-}
-
 TEST(TraceDeathTest, TheDiagnosticsMakeAlertsOfTheHooks)
 {
     alert_install_hooks();
@@ -84,7 +60,4 @@ TEST(TraceDeathTest, TheDiagnosticsMakeAlertsOfTheHooks)
     EXPECT_EQ("(1502) assertion failure: x (f.c:3) \n", testing::internal::GetCapturedStderr());
     EXPECT_EQ(1u, alert_error_count());
     EXPECT_EXIT(db_out_of_memory(), testing::ExitedWithCode(1), "^\\(296\\) out of memory\n$");
-    db_set_assert_hook(NULL);
-    gAssertLevel = DB_ASSERT_FATAL;
-    EXPECT_EXIT(db_assert("y", "f.c", 4), testing::ExitedWithCode(1), "^assertion failure: y") << "NULL: the default";
 }

@@ -3,14 +3,16 @@
  * to end: <dir>/R/V/tor/bin holds kvq and the four back ends (the test back
  * end, which records the argv and command file of every run), R/V/tor/dat the
  * message files; TEMP, the working directory and the record directory lie
- * beside it.  The paths are in the platform's form.  Every run must leave the
- * temporary directory empty, fatal ends included.
+ * beside it, open to everyone (so that an unprivileged kvq can use them).
+ * The paths are in the platform's form.  Every run must leave the temporary
+ * directory empty, fatal ends included.
  */
 #ifndef KVQ_TEST_KVQ_FIXTURE_H
 #define KVQ_TEST_KVQ_FIXTURE_H
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -53,11 +55,15 @@ inline double time_bound(double seconds) { return getenv("KVQ_TEST_UNTIMED") ? 1
 class KvqRun : public testing::Test {
 protected:
     std::string dir = tu_mkdtemp("kvqrun"), bin = tu_path(dir + "/R/V/tor/bin"), dat = tu_path(dir + "/R/V/tor/dat"),
-                temp = tu_path(dir + "/temp"), work = tu_path(dir + "/work"), rec = tu_path(dir + "/rec");
+                temp = tu_path(dir + "/temp"), work = tu_path(dir + "/work"), rec = tu_path(dir + "/rec"),
+                state = rec + TU_SEP + "state";
+
+    static void open_to_all(const std::string &d) { std::filesystem::permissions(d, std::filesystem::perms::all); }
 
     void SetUp() override
     {
         for (const std::string &d : {bin, dat, temp, work}) tu_mkdirs(d);
+        for (const std::string &d : {dir, temp, work}) open_to_all(d);
         for (const char *name : {"kvq", "torc", "torc18", "torcd", "torc18d"})
             tu_copy(tu_staged(name), program(name), true);
     }
@@ -68,9 +74,12 @@ protected:
 
     void file(const std::string &name, const std::string &text) { tu_write(work + TU_SEP + name, text); }
 
-    run kvq(strings args, strings env = {}, bool stdin_closed = false)
+    run kvq(strings args, strings env = {}, tu_setup setup = {})
     {
-        return collect([&] { return tu_run(kvq_argv(args), kvq_env(env), work, stdin_closed); });
+        setup.argv = kvq_argv(args);
+        setup.env = kvq_env(env);
+        setup.cwd = work;
+        return collect([&] { return tu_run(setup); });
     }
 
     strings kvq_argv(strings args)
@@ -91,6 +100,7 @@ protected:
     {
         tu_rmtree(rec);
         tu_mkdirs(rec);
+        open_to_all(rec);
         auto began = std::chrono::steady_clock::now();
         run out{start(), "", 0, {}, {}};
         out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -103,6 +113,9 @@ protected:
         }
         return out;
     }
+
+    /* What the back end inherited (KVQ_TB_STATE=state), "" when it did not run. */
+    std::string inherited() const { return tu_exists(state) ? tu_read(state) : ""; }
 
     /* The echo line of back-end run n as the driver prints it. */
     static std::string echo(const run &r, size_t n, const strings &options)

@@ -1,8 +1,8 @@
 /*
- * test_kvq_run.cpp - the driver.  Getargs and CmdlineExpand: the argument
- * intake in process (both reopen standard input).  KvqRun and HostileInputs:
- * kvq run end to end (kvq_fixture.h); test_kvq_posix.cpp adds what only
- * POSIX systems have (links, sockets, modes, signals, users, limits).
+ * test_kvq_run.cpp - the driver.  Intake.Getargs: the word splitter in
+ * process (it reopens standard input).  KvqRun and HostileInputs: kvq run
+ * end to end (kvq_fixture.h); test_kvq_posix.cpp adds what only POSIX
+ * systems have (links, pipes, sockets, modes, signals, users, limits).
  */
 #include <algorithm>
 #include <cstdio>
@@ -14,10 +14,7 @@
 
 #include "cmdline.h"
 #include "kvq_fixture.h"
-#include "kvdebug.h"
 #include "test_util.h"
-#include "trace.h"
-#include "vector.h"
 
 namespace {
 
@@ -36,9 +33,6 @@ strings words_of(const std::string &dir, const std::string &text, bool one_line)
     for (int i = 1; i < count; i++) free(words[i]);
     return out;
 }
-
-strings seen;
-void remember(const char *arg) { seen.push_back(arg); }
 
 std::string x(size_t n) { return std::string(n, 'x'); }
 
@@ -138,12 +132,6 @@ TEST_F(KvqRun, ErrorFileIsTruncatedOnceAndTakesTheDriversLines)
         EXPECT_EQ(r.r.status, 1);
         EXPECT_EQ(tu_read(work + TU_SEP + "err.txt"), c.second) << testing::PrintToString(c.first);
     }
-
-    /* Without an error file the driver's lines go to standard output and
-     * the back end keeps the initial standard error. */
-    run r = kvq({"x.c"}, failing);
-    EXPECT_EQ(r.r.out, echo(r, 0, {"x.c"}) + "(908) exit status = 2\n");
-    EXPECT_EQ(r.r.err, "back end says\n");
 }
 
 TEST_F(KvqRun, TwoRunModeRunsSilentlyFirst)
@@ -188,23 +176,33 @@ TEST_F(KvqRun, ExitStatusFollowsTheBackEnd)
     EXPECT_EQ(lone.out, "(900) exec failed: torc\n");
 }
 
-TEST_F(KvqRun, PrivateDescriptorsStayOutOfTheBackEnd)
+TEST_F(KvqRun, StandardStreamsAndPrivateDescriptors)
 {
-    /* With standard input closed, neither the copy of standard error nor the
-     * error file may become descriptor 0; neither reaches the back end,
-     * which gets the three standard descriptors alone. */
-    const std::string state = rec + TU_SEP + "state", says = "back end says\n";
-    /* standard input closed, args */
-    const struct { bool closed; strings args; } rows[] = {
-        {true, {"-q"}}, {true, {"-q", "-Eerr.txt"}}, {false, {"-q", "-Eerr.txt"}},
+    /* The driver's lines go to the error file, else to standard output; the
+     * back end keeps the initial standard error.  With standard input closed,
+     * neither the copy of standard error nor the error file may become
+     * descriptor 0; neither reaches the back end, which gets the three
+     * standard descriptors alone. */
+    const std::string says = "back end says\n", failed = "(908) exit status = 2\n";
+    /* standard input closed, args, back end's exit; kvq's standard output and error, the error file */
+    const struct { bool closed; strings args; int exit; std::string out, err, file; } rows[] = {
+        {false, {"-q"}, 2, failed, says, ""},
+        {true, {"-q"}, 0, "", says, ""},
+        {true, {"-q", "-Eerr.txt"}, 0, "", "", tu_text(says)},
+        {false, {"-q", "-Eerr.txt"}, 2, "", "", tu_text(says + failed)},
     };
     for (const auto &c : rows) {
         SCOPED_TRACE(testing::PrintToString(c.args) + (c.closed ? " closed" : ""));
         file("err.txt", "");
-        run r = kvq(c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state}, c.closed);
-        EXPECT_EQ(r.r.status, 0);
-        EXPECT_EQ(r.said + tu_read(work + TU_SEP + "err.txt"), c.args.size() == 1 ? says : tu_text(says));
-        EXPECT_EQ(split_lines(tu_read(state)).at(0), "fds: 0 1 2");
+        tu_setup setup;
+        setup.stdin_closed = c.closed;
+        run r = kvq(c.args, {"KVQ_TB_MESSAGE=back end says", "KVQ_TB_STATE=" + state,
+                             "KVQ_TB_EXIT=" + std::to_string(c.exit)}, setup);
+        EXPECT_EQ(r.r.status, c.exit ? 1 : 0);
+        EXPECT_EQ(r.r.out, c.out);
+        EXPECT_EQ(r.r.err, c.err);
+        EXPECT_EQ(tu_read(work + TU_SEP + "err.txt"), c.file);
+        EXPECT_EQ(split_lines(inherited()).at(0), "fds: 0 1 2");
     }
 }
 
@@ -235,27 +233,38 @@ TEST_F(HostileInputs, FatalAlertsStopBeforeTheBackEnd)
     file("b.txt", "@" + work + TU_SEP + "c.txt\n");
     file("c.txt", "-DC\n@b.txt\n");
     for (int i = 1; i <= 65; i++) file(nested(i), "@" + nested(i + 1) + "\n");
-    tu_write(dir + "/plain-file", "");
+    const std::string plain = tu_path(dir + "/plain-file"), msgs = work + TU_SEP + "20990101000000_en.msgs";
+    tu_write(plain, "");
 
-    /* args, environment, what kvq says */
-    const struct { strings args, env; std::string said; } rows[] = {
-        {{"--adx", "--ext=wel"}, {}, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n"},
-        {{"@self.txt"}, {}, "(2083) command file \"self.txt\" includes itself\n"},
-        {{"@other.txt"}, {}, "(2083) command file \"" + tu_path("./other.txt") + "\" includes itself\n"},
-        {{"@b.txt"}, {}, "(2083) command file \"b.txt\" includes itself\n"},
-        {{"-q", "@n1.txt"}, {}, "(2084) command files nested more than 64 levels deep at \"n65.txt\"\n"},
-        {{"-Enodir/err.txt"}, {}, "(141) can't open error file \"nodir/err.txt\": No such file or directory\n"},
-        {{"-E" + work}, {}, "(141) can't open error file \"" + work + "\": " + TU_DIR_AS_FILE_ERROR + "\n"},
-        {{"-q"}, {"TEMP=" + tu_path(dir + "/plain-file")}, "(2082) can't create temporary file\n"},
+    /* a message file in the working directory, args, TEMP, what kvq says */
+    const struct { std::string msgs; strings args; std::string temp, said; } rows[] = {
+        {"", {"--adx", "--ext=wel"}, temp, "(1444) respecified C extension from \"ADX\" to \"WEL\" \n"},
+        {"", {"@self.txt"}, temp, "(2083) command file \"self.txt\" includes itself\n"},
+        {"", {"@other.txt"}, temp, "(2083) command file \"" + tu_path("./other.txt") + "\" includes itself\n"},
+        {"", {"@b.txt"}, temp, "(2083) command file \"b.txt\" includes itself\n"},
+        {"", {"-q", "@n1.txt"}, temp, "(2084) command files nested more than 64 levels deep at \"n65.txt\"\n"},
+        {"", {"-Enodir/err.txt"}, temp, "(141) can't open error file \"nodir/err.txt\": No such file or directory\n"},
+        {"", {"-E" + work}, temp, "(141) can't open error file \"" + work + "\": " + TU_DIR_AS_FILE_ERROR + "\n"},
+        {"", {"-q"}, plain, "(2082) can't create temporary file\n"},
+        /* A message file changes the texts and types of these alerts, yet the run stops. */
+        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, temp, "(1443) unknown extension NOPE\n"},
+        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, temp, "(1443) x NOPE\n"},
+        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, temp, "(1443) hidden NOPE\n"},
+        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, temp, "(1444) changed ADX to WEL\n"},
+        {"2083 E again: %s\n", {"@self.txt"}, temp, "(2083) again: self.txt\n"},
+        {"2082 0 no temporary file\n", {"-q"}, plain, "(2082) no temporary file\n"},
     };
     for (const auto &c : rows) {
-        run r = kvq(c.args, c.env);
-        EXPECT_EQ(r.r.status, 1) << testing::PrintToString(c.args);
+        tu_rmtree(msgs);
+        if (!c.msgs.empty()) tu_write(msgs, c.msgs);
+        run r = kvq(c.args, {"TEMP=" + c.temp});
+        EXPECT_EQ(r.r.status, 1) << testing::PrintToString(c.args) << c.msgs;
         EXPECT_EQ(r.said, c.said);
         EXPECT_TRUE(r.argv.empty());
     }
 
     /* A fatal alert raised after the error file is open lands there. */
+    tu_rmtree(msgs);
     run r = kvq({"--ext=Foo", "-Eerr.txt"});
     EXPECT_EQ(r.r.status, 1);
     EXPECT_EQ(r.said, "");
@@ -291,14 +300,21 @@ TEST_F(HostileInputs, AtFilesAreExpandedInPlaceOrPassedOn)
     const strings unread = {"@adir", "@missing", "@"};
     tu_mkdirs(work + TU_SEP + "adir");
 
+    /* Arguments lose one level of escapes, and so do the words of a file
+     * without "@" words (processed in place); empty ones are dropped. */
+    file("outer.txt", "o1 @inner.txt o2 \\\"kept\\\"\n");
+    file("inner.txt", "i1  x\\\\\\ y\n");
+    const strings escapes = {"a\\ b", "", "@outer.txt", "C:\\src\\x.c", "q\\\\\\'"};
+    const std::string unescaped = lines({"\"a b\"", "o1", "i1", "\"x y\"", "o2", "\\\"kept\\\"", "C:\\src\\x.c", "q\\'"});
+
     strings args = {"-q", "@n1.txt", "@bytes.txt", "@ctrlz.txt", "@huge.txt"};
-    args.insert(args.end(), unread.begin(), unread.end());
+    for (const strings &more : {unread, escapes}) args.insert(args.end(), more.begin(), more.end());
     run r = kvq(args);
     EXPECT_LT(r.seconds, time_bound(20.0));
     EXPECT_EQ(r.r.status, 0);
     EXPECT_EQ(r.said, "(917) argument too long\n");
     ASSERT_EQ(r.cmd.size(), 1u);
-    EXPECT_EQ(r.cmd[0], lines({"-q"}) + expanded + bytes_read + ctrlz_read + huge_read + lines(unread));
+    EXPECT_EQ(r.cmd[0], lines({"-q"}) + expanded + bytes_read + ctrlz_read + huge_read + lines(unread) + unescaped);
 }
 
 TEST_F(HostileInputs, HostileMessageFiles)
@@ -329,63 +345,26 @@ TEST_F(HostileInputs, HostileMessageFiles)
     }
 }
 
-TEST_F(HostileInputs, MessageFilesCannotLetARunGoOnThatCannot)
-{
-    /* A message file in the current directory changes the types of alerts
-     * after which the run cannot go on, and their texts. */
-    file("self.txt", "@self.txt\n");
-    tu_write(dir + "/plain-file", "");
-    /* message file, args, what kvq says */
-    const struct { std::string text; strings args; std::string said; } rows[] = {
-        {"1443 E unknown extension %s\n", {"--ext=NOPE"}, "(1443) unknown extension NOPE\n"},
-        {"1443 E x %s\n1444 E y %s %s\n", {"--adx", "--ext=NOPE"}, "(1443) x NOPE\n"},
-        {"1443 -1 hidden %s\n", {"--ext=NOPE"}, "(1443) hidden NOPE\n"},
-        {"1444 M changed %s to %s\n", {"--adx", "--ext=wel"}, "(1444) changed ADX to WEL\n"},
-        {"2083 E again: %s\n", {"@self.txt"}, "(2083) again: self.txt\n"},
-        {"2082 0 no temporary file\n", {"-q"}, "(2082) no temporary file\n"}, /* TEMP is a file */
-    };
-    for (const auto &c : rows) {
-        file("20990101000000_en.msgs", c.text);
-        run r = kvq(c.args, {"TEMP=" + (c.args[0] == "-q" ? tu_path(dir + "/plain-file") : temp)});
-        EXPECT_EQ(r.r.status, 1) << c.text;
-        EXPECT_EQ(r.said, c.said);
-        EXPECT_TRUE(r.argv.empty()) << c.text;
-    }
-}
-
-TEST_F(HostileInputs, AMissingTemporaryBaseIsCreated)
-{
-    /* The private directory in it goes at exit, the created parents stay. */
-    std::string missing = tu_path(dir + "/m/temp");
-    EXPECT_EQ(kvq({"-q"}, {"TEMP=" + missing}).r.status, 0);
-    EXPECT_TRUE(tu_exists(missing) && tu_list(missing).empty());
-}
-
 TEST_F(Intake, GetargsSplitsLinesIntoWords)
 {
-    /* text, one line only, words */
-    const struct { std::string text; bool one_line; strings words; } rows[] = {
-        {"plain \"a b\"  'say \"hi\"'\n", false, {"plain", "a b", "", "say \"hi\""}},
-        {"\"a\tb c\" d\n", false, {"a", "b c", "d"}}, /* tab splits; the quote carries on */
-        {"\"it\\'s\" \\q \\\\ \\ \n", false, {"it's", "\\q", "\\", " "}},
-        {"end\\", false, {"end"}}, /* escape at the end is dropped */
-        {"a\r\nb\rc\n\n", false, {"a", "b\rc", ""}}, /* CR LF reads as LF */
-        {"one two\nthree\n", true, {"one", "two"}},
-        /* A word reaching the limit by a kept backslash or after a quote is
-         * cut there and the rest of its line dropped. */
-        {x(2046) + "\\ab rest\nz\n", false, {x(2046) + "\\", "z"}},
-        {x(2047) + "'y' more\nz\n", false, {x(2047), "z"}},
-        {x(1500) + " 'p q'\tr\n", false, {x(1500), "p q", "r"}}, /* a line longer than any buffer */
-        /* Bytes below '(' that split nothing stay in their words. */
-        {"a%b#c(d&e!f\x01g\x7fh\x80i tail\n", false, {"a%b#c(d&e!f\x01g\x7fh\x80i", "tail"}},
-    };
-    for (const auto &c : rows) EXPECT_EQ(words_of(work, c.text, c.one_line), c.words) << c.text.substr(0, 40);
-
     /* Lines are read in pieces of 1023 bytes: a CR that is the last byte of a piece, with no LF
      * after it, ends its line.  A NUL ends the text of its line however long the line is.  A file
      * gives the same words read whole or one line at a time. */
     const std::string nul(1, '\0');
-    const struct { std::string text; strings words; } long_lines[] = {
+    /* text, words */
+    const struct { std::string text; strings words; } rows[] = {
+        {"plain \"a b\"  'say \"hi\"'\n", {"plain", "a b", "", "say \"hi\""}},
+        {"\"a\tb c\" d\n", {"a", "b c", "d"}}, /* tab splits; the quote carries on */
+        {"\"it\\'s\" \\q \\\\ \\ \n", {"it's", "\\q", "\\", " "}},
+        {"end\\", {"end"}}, /* escape at the end is dropped */
+        {"a\r\nb\rc\n\n", {"a", "b\rc", ""}}, /* CR LF reads as LF */
+        /* A word reaching the limit by a kept backslash or after a quote is
+         * cut there and the rest of its line dropped. */
+        {x(2046) + "\\ab rest\nz\n", {x(2046) + "\\", "z"}},
+        {x(2047) + "'y' more\nz\n", {x(2047), "z"}},
+        {x(1500) + " 'p q'\tr\n", {x(1500), "p q", "r"}}, /* a line longer than any buffer */
+        /* Bytes below '(' that split nothing stay in their words. */
+        {"a%b#c(d&e!f\x01g\x7fh\x80i tail\n", {"a%b#c(d&e!f\x01g\x7fh\x80i", "tail"}},
         {x(1022) + "\rtail\n", {x(1022) + "\r", "tail"}},
         {x(1020) + "\r\r\rtail\n", {x(1020) + "\r\r\r", "tail"}},
         {"'" + x(2044) + "\r' q\n", {x(2044) + "\r", " q"}}, /* the quote ends with the line */
@@ -396,10 +375,9 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
         {"a" + nul + x(1020) + "\rb\n", {"a", "b"}},
         {"a\r\r\nb\n", {"a\r", "b"}}, /* only the CR of the CR LF pair goes */
     };
-    for (const auto &c : long_lines) {
+    for (const auto &c : rows) {
         SCOPED_TRACE(c.text.substr(0, 8) + "... of " + std::to_string(c.text.size()) + " bytes");
         EXPECT_EQ(words_of(work, c.text, false), c.words);
-        tu_write(work + "/words.txt", c.text);
         ASSERT_NE(freopen((work + "/words.txt").c_str(), "r", stdin), nullptr);
         strings one_at_a_time;
         for (int n = 0; n < 10 && !feof(stdin); n++) {
@@ -409,6 +387,7 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
         }
         EXPECT_EQ(one_at_a_time, c.words);
     }
+    EXPECT_EQ(words_of(work, "one two\nthree\n", true), (strings{"one", "two"})) << "one line only";
 
     /* Far more words than the array starts with. */
     std::string many;
@@ -421,29 +400,4 @@ TEST_F(Intake, GetargsSplitsLinesIntoWords)
     for (int i = 0; i < 1100; i++) big += x(2000) + std::to_string(i) + "\n";
     got = words_of(work, big, false);
     EXPECT_TRUE(got.size() == 1100u && got.back() == x(2000) + "1099") << got.size();
-}
-
-TEST_F(Intake, CmdlineExpandExpandsFilesAndUnescapesArguments)
-{
-    tu_write(work + "/outer.txt", "o1 @" + work + "/inner.txt o2 \\\"kept\\\"\n");
-    /* The inner file, without "@" words, is processed in place: an empty word
-     * drops out and an escaped blank loses its backslash there too. */
-    tu_write(work + "/inner.txt", "i1  x\\\\\\ y\n--kvdebug=assert:warning\n");
-    std::string outer = "@" + work + "/outer.txt", missing = "@" + work + "/missing.txt";
-    std::string at_dir = "@" + work; /* a directory is not a command file */
-    std::vector<const char *> argv = {"/some/where/kvq", "a\\ b", "", outer.c_str(), missing.c_str(),
-                                      "C:\\src\\x.c", "@", "q\\\\\\'", at_dir.c_str()};
-
-    vector *args = cmdline_expand((int)argv.size(), (char **)argv.data(), remember);
-    strings got;
-    for (uint32_t i = 0; i < vec_size(args); i++) got.push_back((const char *)vec_get(args, i));
-    EXPECT_EQ(got, (strings{"a b", "o1", "i1", "x y", "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c",
-                            "@", "q\\'", at_dir}));
-    /* The callback sees every argument and word as it comes, before processing. */
-    EXPECT_EQ(seen, (strings{"a\\ b", "", outer, "o1", "@" + work + "/inner.txt", "i1", "", "x\\ y",
-                             "--kvdebug=assert:warning", "o2", "\"kept\"", missing, "C:\\src\\x.c", "@",
-                             "q\\\\\\'", at_dir}));
-    EXPECT_EQ(gAssertLevel, (uint32_t)DB_ASSERT_WARNING);
-    EXPECT_STREQ(cmdline_program_name(), "kvq");
-    vec_free(args);
 }

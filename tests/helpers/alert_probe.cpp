@@ -32,36 +32,30 @@ static std::string arg_rest(const words &w, size_t i)
 static const char *shown(const char *s) { return s ? s : "(none)"; }
 static void cleanup_hook(int status) { fprintf(stderr, "cleanup(%d)\n", status); }
 
-/* What the installation layer finds: root, version, tor-as, kinds 7 and 10, the C include
- * directory while no library is named; bin, dat, lib, C include for "c90" and "c99"; then the
- * back-end path of "torc" and of each name given in PROBE_PATHS (separated by '|'). */
+/* What the installation layer finds: the version and message-file directories, then the back-end
+ * path of "torc" and of each name given in PROBE_PATHS (separated by '|'). */
 static void report(const words &)
 {
     char *program = os_program_path();
     printf("prog=%s found=%d\n", shown(program), set_kvinstall_paths() ? 1 : 0);
     free(program);
-    for (int k : {0, 1, 9, 7, 10}) puts(shown(kvinstdir(k)));
-    reg_set_c_stdlib(NULL);
-    puts(shown(reg_instdir(REG_C_INCLUDE)));
-    for (const char *lib : {"c90", "c99"}) {
-        reg_set_c_stdlib(lib);
-        for (int k : {REG_BIN, REG_DAT, REG_LIB, REG_C_INCLUDE}) puts(shown(reg_instdir(k)));
-    }
-    puts(shown(reg_mkpath(REG_BIN, "torc")));
-    std::string names = getenv("PROBE_PATHS") ? getenv("PROBE_PATHS") : "";
+    puts(shown(kvinstdir(KVINSTDIR_VER)));
+    puts(shown(reg_instdir(REG_DAT)));
+    std::string names = std::string("torc|") + (getenv("PROBE_PATHS") ? getenv("PROBE_PATHS") : "");
     for (size_t at = 0, bar; at < names.size(); at = bar + 1) {
         bar = std::min(names.find('|', at), names.size());
         puts(shown(reg_mkpath(REG_BIN, names.substr(at, bar - at).c_str())));
     }
 }
 
-/* A temporary file with some content; prints its name. */
+/* A temporary file with some content; tells whether it was made under TEMP. */
 static void make_temp(const words &)
 {
     char *path = os_temp_name(".tmp");
     FILE *f = path ? fopen(path, "w") : NULL;
     if (path && (!f || fputs("content\n", f) < 0 || fclose(f) != 0)) perror(path);
-    puts(path ? path : "NULL");
+    const char *temp = getenv("TEMP");
+    puts(path && temp && strncmp(path, temp, strlen(temp)) == 0 ? "made in TEMP" : path ? path : "NULL");
     free(path);
 }
 

@@ -1,7 +1,6 @@
 /*
  * kvq_probe (POSIX) - the kvq driver with test hooks; the tests copy it into an
  * installation tree as its kvq.  Steered by the environment:
- *   KVQ_PROBE_DEBUGGER=path   the debugger started for a "debug:" item;
  *   KVQ_PROBE_REFUSE=name     reopening standard input on the command file
  *                             `name` fails with EMFILE (as when descriptors
  *                             run out at that moment), closing it first as a
@@ -19,7 +18,6 @@
 #include <cstring>
 #include <string>
 
-#include "kvdebug.h"
 #include "kvq.h"
 
 typedef FILE *(*freopen_fn)(const char *, const char *, FILE *);
@@ -46,6 +44,5 @@ extern "C" FILE *freopen(const char *path, const char *mode, FILE *stream)
 
 int main(int argc, char **argv)
 {
-    if (const char *debugger = getenv("KVQ_PROBE_DEBUGGER")) db_set_debugger_path(debugger);
     return kvq_main(argc, argv);
 }

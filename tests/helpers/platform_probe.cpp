@@ -1,15 +1,13 @@
 /* platform_probe - the child process of the platform tests, for what lasts a whole process (the
- * temporary directory, its removal at exit, on signals and when memory runs out).  It links the
- * platform layer alone.
- * Each argument is an action "verb:word" (see ACTIONS here and PLATFORM_ACTIONS in
- * platform_probe_<platform>.cpp). */
+ * temporary directory and its removal at exit and when memory runs out).  It links the platform
+ * layer alone.  Each argument is an action "verb:word" (see ACTIONS); platform_probe_posix.cpp
+ * adds a stand-in for mkdir. */
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "osdep.h"
-#include "platform_probe.h"
 #include "trace.h"
 
 static void make_temp(const char *ext)
@@ -30,7 +28,7 @@ static void probe_out_of_memory(void)
 }
 
 /* verb         what it does with the word after the ':' */
-static const probe_action ACTIONS[] = {
+static const struct { const char *verb; void (*run)(const char *arg); } ACTIONS[] = {
     {"temp",       make_temp},
     {"exit",       [](const char *arg) { exit(atoi(arg)); }},
     {"list",       [](const char *arg) { /* the entries of a directory, one a line */
@@ -41,33 +39,17 @@ static const probe_action ACTIONS[] = {
          atexit([] { puts("exit handlers ran"); });
          db_out_of_memory();
      }},
-    {"hog",        [](const char *) { /* takes every byte malloc gives, then needs a name */
-         db_set_out_of_memory_hook(probe_out_of_memory);
-         static void *volatile sink;
-         for (size_t size : {1u << 20, 1u << 12, 1u << 4}) while ((sink = malloc(size)) != NULL) {}
-         make_temp(".hog");
-     }},
-    {nullptr,      nullptr},
 };
-
-/* The action named by `verb` in `table` (ending with a NULL verb); NULL when there is none. */
-static const probe_action *find_action(const probe_action *table, const std::string &verb)
-{
-    for (; table->verb; table++) {
-        if (verb == table->verb) return table;
-    }
-    return nullptr;
-}
 
 int main(int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         const char *colon = strchr(argv[i], ':'), *arg = colon ? colon + 1 : "";
         std::string verb(argv[i], colon ? (size_t)(colon - argv[i]) : strlen(argv[i]));
-        const probe_action *action = find_action(ACTIONS, verb);
-        if (!action) action = find_action(PLATFORM_ACTIONS, verb);
-        if (!action) return fprintf(stderr, "platform_probe: unknown action %s\n", argv[i]), 99;
-        action->run(arg);
+        size_t a = 0;
+        while (a < sizeof ACTIONS / sizeof *ACTIONS && verb != ACTIONS[a].verb) a++;
+        if (a == sizeof ACTIONS / sizeof *ACTIONS) return fprintf(stderr, "platform_probe: unknown action %s\n", argv[i]), 99;
+        ACTIONS[a].run(arg);
         fflush(stdout);
     }
     return 0;

@@ -47,10 +47,6 @@ extern const int TU_CRASH_STATUS;
 /* The system's text for opening a directory as a file to write to it. */
 extern const char *const TU_DIR_AS_FILE_ERROR;
 
-/* Whether `status`, as GoogleTest's death tests see it, is that of a process
- * abort() ended: by SIGABRT; with exit code 3 (Windows). */
-bool tu_aborted(int status);
-
 /* A regular expression, as GoogleTest's death tests read them, matching the
  * standard assertion report for a failed `expression` (a regular expression
  * too, without brackets) in `file` (its base name). */

@@ -2,18 +2,18 @@
  * test_backend.cpp - the stand-in back end (torc, torc18, ...) of the tests and
  * scripts/main-job.sh; not part of the product.  It decodes its "@" command
  * files, read in text mode as a real back end reads them, and prints
- * "<name>: <n> option(s) from <file>", then "  <option>" lines.
- * Steered by the environment, in this order: KVQ_TB_STATE=file writes what it
- * inherited to file: "fds:" and its open descriptors (one line of " <n>"
- * items), then what test_backend_<platform>.cpp adds; KVQ_TB_QUIET=1 prints
- * nothing; the signals of test_backend_<platform>.cpp to the driver;
- * KVQ_TB_SLEEP_MS=n sleeps n ms; KVQ_TB_RECORD=dir writes dir/runN.argv (one
- * argument a line) and dir/runN.cmd (the command files' bytes), N the first
- * free number from 1; KVQ_TB_MESSAGE=txt writes "txt\n" to the "-E+<file>"
- * of the options, else to standard error; KVQ_TB_PAUSE=file creates the file
- * and waits up to a minute, outlasting Ctrl-C (SIGINT); then the actions of
- * test_backend_<platform>.cpp (crashing, signals); and KVQ_TB_EXIT=n is the
- * exit status (default 0).
+ * "<name>: <n> option(s) from <file>", then "  <option>" lines.  Steered by
+ * the environment, in this order:
+ *   KVQ_TB_STATE=file   writes what it inherited (tb_inherited) to file;
+ *   KVQ_TB_QUIET        prints nothing;
+ *   KVQ_TB_SLEEP_MS=n   sleeps n ms, after the signal of tb_signal_parent;
+ *   KVQ_TB_RECORD=dir   writes dir/runN.argv (one argument a line) and
+ *                       dir/runN.cmd (the command files' bytes), N the first
+ *                       free number from 1;
+ *   KVQ_TB_MESSAGE=txt  writes "txt\n" to the "-E+<file>" of the options,
+ *                       else to standard error;
+ *   KVQ_TB_PAUSE=file   creates the file and waits a minute, outlasting Ctrl-C;
+ *   then tb_platform_actions, and KVQ_TB_EXIT=n is the exit status (0).
  */
 #include <chrono>
 #include <cstdio>

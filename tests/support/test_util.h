@@ -4,7 +4,7 @@
  * platform shares, test_util_posix.cpp and test_util_win32.cpp the rest.
  * Paths may be written with '/': every helper accepts them; tu_path turns one
  * into the platform's own form where a test compares it with what the
- * program under test builds.
+ * program under test builds.  A failure here is a test failure.
  */
 #ifndef KVQ_TEST_UTIL_H
 #define KVQ_TEST_UTIL_H
@@ -40,32 +40,48 @@ void tu_make_unopenable(const std::string &path);
 /* Sets (value given) or unsets an environment variable of this process. */
 void tu_setenv(const char *name, const char *value);
 
+/* Our environment with `changes` applied: "NAME=value" sets, "NAME" alone
+ * unsets. */
+std::vector<std::string> tu_environment(const std::vector<std::string> &changes);
+
+/* How tu_run starts a child: only descriptors 0, 1 and 2 open, standard
+ * input on the null device unless closed, core dumps off. */
+struct tu_setup {
+    std::vector<std::string> argv;  /* argv[0] is a path; each reaches the child as it is */
+    std::vector<std::string> env;   /* changes, as tu_environment takes them */
+    std::string cwd;                /* the child's working directory; "": ours */
+    bool stdin_closed = false;
+    /* POSIX only, the way unusual parents start programs: */
+    bool stdout_unread = false;     /* standard output a pipe whose reader is gone */
+    int ignored_signal = 0;         /* a signal the child inherits as ignored */
+    bool unprivileged = false;      /* as nobody:nogroup without other groups, when we are root */
+    uint64_t address_space = 0;     /* RLIMIT_AS in bytes; 0 leaves it */
+    uint64_t open_files = 0;        /* RLIMIT_NOFILE; 0 leaves it */
+};
+
 struct tu_result {
     int status;       /* exit code; 128+N when killed by signal N; -1 on failure */
     std::string out;  /* standard output, read as text (CR LF as "\n") */
     std::string err;  /* standard error, likewise */
 };
 
-/* Runs argv[0] (a path) with argv and standard input from the null device
- * (closed, with `stdin_closed`); waits until it has exited and no process
- * (its children included) holds its standard output any more.  Each
- * argument reaches the child as it is.
- * env: "NAME=value" sets, "NAME" alone unsets, on top of our environment;
- * cwd: the child's working directory ("": ours). */
-tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-                 const std::string &cwd = "", bool stdin_closed = false);
+/* Runs the child and waits until it has exited and no process (its
+ * children included) holds its standard output any more. */
+tu_result tu_run(const tu_setup &setup);
+inline tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
+                        const std::string &cwd = "")
+{
+    return tu_run(tu_setup{argv, env, cwd});
+}
 
 /* A child started by tu_start: its process id (POSIX) or its process
  * handle (Windows). */
 typedef intptr_t tu_child;
 
-/* Starts argv[0] with argv and `env` as tu_run takes them, its standard
- * streams on the null device, and does not wait: for runs side by side and
- * for signals at a chosen moment.  -1 (a test failure) when it cannot
- * start. */
+/* Starts a child as tu_run does, its standard streams on the null device,
+ * and does not wait: for runs side by side and for signals at a chosen
+ * moment.  tu_wait gives its status as tu_run does. */
 tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
-
-/* Waits for a child of tu_start: its status as tu_run gives it. */
 int tu_wait(tu_child child);
 
 /* The programs of the build, in the platform's path form: one built from

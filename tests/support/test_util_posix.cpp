@@ -1,16 +1,15 @@
 /*
- * test_util_posix.cpp - the POSIX side of the test helpers: links, modes,
- * scratch directories, the environment and child processes; the platform
- * facts of POSIX systems.  Failures here are test failures (gtest
- * assertions), never silent.
+ * test_util_posix.cpp - the POSIX side of the test helpers: the platform
+ * facts of POSIX systems, scratch directories, the environment, and child
+ * processes started with fork, set up as tu_setup asks.
  */
 #include "test_util.h"
-#include "test_process_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -40,43 +40,9 @@ std::string tu_assertion_report(const std::string &file, const std::string &expr
     return file + ":[0-9]+.*Assertion `" + expression + "' failed";
 }
 
-bool tu_aborted(int status)
-{
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
-}
-
 std::string tu_build_path(const char *path)
 {
     return path;
-}
-
-bool tu_exists(const std::string &path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-void tu_copy(const std::string &from, const std::string &to, bool exec)
-{
-    tu_write(to, tu_read(from));
-    chmod(to.c_str(), exec ? 0755 : 0644);
-}
-
-void tu_mkdirs(const std::string &path)
-{
-    for (size_t i = 1; i <= path.size(); i++)
-        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-}
-
-std::string tu_mkdtemp(const char *tag)
-{
-    std::string templ = std::string("/tmp/") + tag + "-XXXXXX";
-    if (!mkdtemp(&templ[0])) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
-    /* The resolved path, as a program finds its own path in it. */
-    char *real = realpath(templ.c_str(), NULL);
-    std::string dir = real ? real : templ;
-    free(real);
-    return dir;
 }
 
 void tu_make_unopenable(const std::string &path)
@@ -90,37 +56,36 @@ void tu_setenv(const char *name, const char *value)
     else unsetenv(name);
 }
 
-void tu_rmtree(const std::string &path)
+static std::vector<char *> c_strings(const std::vector<std::string> &strings)
 {
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        for (const std::string &name : tu_list(path)) tu_rmtree(path + "/" + name);
-    }
-    remove(path.c_str());
+    std::vector<char *> out;
+    for (const std::string &s : strings) out.push_back(const_cast<char *>(s.c_str()));
+    out.push_back(nullptr);
+    return out;
 }
 
-/* The child's side of tu_run and tu_start, between fork and exec: its
- * standard streams from `in` (-1: closed), `out` and `err` and no other
- * descriptor of ours, then `env`, `cwd` and the program. */
-[[noreturn]] static void run_child(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                                   const std::string &cwd, int in, int out, int err)
+/* The child's side, between fork and exec: only calls that are safe after
+ * fork, on data prepared before it.  Standard streams from `in` (-1: closed),
+ * `out` and `err`, and no other descriptor of ours. */
+[[noreturn]] static void child(const tu_setup &s, int in, int out, int err, char **argv, char **envp, uid_t uid,
+                               gid_t gid)
 {
-    if (in < 0) close(0);
-    else dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (in < 0) close(0);
+    else dup2(in, 0);
     for (int fd = 3; fd < 1024; fd++) close(fd);
-    for (const std::string &e : env) {
-        size_t eq = e.find('=');
-        if (eq == std::string::npos) unsetenv(e.c_str());
-        else setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+    if (!s.cwd.empty() && chdir(s.cwd.c_str()) != 0) _exit(126);
+    if (s.ignored_signal) signal(s.ignored_signal, SIG_IGN);
+    rlimit none = {0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    for (auto limit : {std::make_pair(RLIMIT_AS, s.address_space), std::make_pair(RLIMIT_NOFILE, s.open_files)}) {
+        rlimit lim = {limit.second, limit.second};
+        if (limit.second && setrlimit(limit.first, &lim) != 0) _exit(125);
     }
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    std::vector<char *> args;
-    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
+    if (s.unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+        _exit(124);
+    execve(argv[0], argv, envp);
     _exit(127);
 }
 
@@ -136,51 +101,54 @@ int tu_wait(tu_child child)
     return WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
 }
 
-/* Standard error goes to a temporary file, so that a plain read of the
- * standard-output pipe to its end can block no one. */
-tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
-                 bool stdin_closed)
+tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
 {
-    tu_result r{-1, "", ""};
-    FILE *err = tmpfile();
-    int out_p[2];
-    if (!err || pipe(out_p) != 0) {
-        ADD_FAILURE() << "tmpfile or pipe: " << strerror(errno);
-        return r;
-    }
+    std::vector<std::string> environment = tu_environment(env);
+    std::vector<char *> args = c_strings(argv), envp = c_strings(environment);
+    int null = open("/dev/null", O_RDWR);
     pid_t pid = fork();
-    if (pid == 0) {
-        close(out_p[0]);
-        run_child(argv, env, cwd, stdin_closed ? -1 : open("/dev/null", O_RDONLY), out_p[1], fileno(err));
-    }
-    close(out_p[1]);
-    return tp_collect(pid, out_p[0], err);
+    if (pid == 0) child(tu_setup{}, null, null, null, args.data(), envp.data(), 0, 0);
+    close(null);
+    if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
+    return pid;
 }
 
-tu_result tp_collect(pid_t pid, int out, FILE *err)
+/* Standard error goes to a temporary file, so that reading the standard
+ * output pipe to its end can block no one. */
+tu_result tu_run(const tu_setup &s)
 {
     tu_result r{-1, "", ""};
+    passwd *nobody = s.unprivileged ? getpwnam("nobody") : nullptr;
+    group *nogroup = s.unprivileged ? getgrnam("nogroup") : nullptr;
+    if (s.unprivileged && geteuid() == 0 && (!nobody || !nogroup)) {
+        ADD_FAILURE() << "no user nobody or group nogroup";
+        return r;
+    }
+    std::vector<std::string> env = tu_environment(s.env);
+    std::vector<char *> argv = c_strings(s.argv), envp = c_strings(env);
+    FILE *err = tmpfile();
+    int null = open("/dev/null", O_RDWR), out[2];
+    if (!err || null < 0 || pipe(out) != 0) {
+        ADD_FAILURE() << "tmpfile, /dev/null or pipe: " << strerror(errno);
+        return r;
+    }
+    if (s.stdout_unread) close(out[0]);
+    pid_t pid = fork();
+    if (pid == 0)
+        child(s, s.stdin_closed ? -1 : null, out[1], fileno(err), argv.data(), envp.data(),
+              nobody ? nobody->pw_uid : 0, nogroup ? nogroup->gr_gid : 0);
+    close(out[1]);
+    close(null);
     char buf[65536];
-    for (ssize_t got; out >= 0 && (got = read(out, buf, sizeof buf)) != 0;) {
+    for (ssize_t got; !s.stdout_unread && (got = read(out[0], buf, sizeof buf)) != 0;) {
         if (got > 0) r.out.append(buf, (size_t)got);
         else if (errno != EINTR) break;
     }
-    if (out >= 0) close(out);
+    if (!s.stdout_unread) close(out[0]);
     if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
     else r.status = tu_wait(pid);
     rewind(err);
     for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
     fclose(err);
     return r;
-}
-
-tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDWR);
-        run_child(argv, env, "", null, null, null);
-    }
-    if (pid < 0) ADD_FAILURE() << "fork: " << strerror(errno);
-    return pid;
 }

@@ -1,21 +1,18 @@
 /*
- * test_util_win32.cpp - the Windows side of the test helpers: files and
- * scratch directories through the Win32 calls, the environment, child
- * processes with captured output; the platform facts of Windows.  The tests
- * run under Wine, where the build tree is reached through the drive that
- * maps the Linux root.  Failures here are test failures (gtest assertions),
- * never silent.
+ * test_util_win32.cpp - the Windows side of the test helpers: the platform
+ * facts of Windows, scratch directories, the environment, and child
+ * processes with captured output.  The tests run under Wine, where the build
+ * tree is reached through the drive that maps the Linux root.
  */
 #include "test_util.h"
 
 #include <direct.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -39,11 +36,6 @@ std::string tu_assertion_report(const std::string &file, const std::string &expr
     return "Assertion failed: " + expression + ", file .*" + file + ", line \\d+";
 }
 
-bool tu_aborted(int status)
-{
-    return status == 3;
-}
-
 /* A path of the build tree is a Linux path; Wine's own kernel32 export
  * gives the drive-letter form a Windows program sees. */
 std::string tu_build_path(const char *path)
@@ -58,37 +50,6 @@ std::string tu_build_path(const char *path)
     return n > 0 ? std::string(buf) : std::string(path);
 }
 
-bool tu_exists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void tu_copy(const std::string &from, const std::string &to, bool)
-{
-    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
-        ADD_FAILURE() << "CopyFileA " << from << " " << to << ": error " << GetLastError();
-}
-
-void tu_mkdirs(const std::string &path)
-{
-    for (size_t i = 1; i <= path.size(); i++)
-        if (i == path.size() || path[i] == '/' || path[i] == '\\') _mkdir(path.substr(0, i).c_str());
-}
-
-std::string tu_mkdtemp(const char *tag)
-{
-    char base[MAX_PATH + 1];
-    DWORD len = GetTempPathA(sizeof base, base);
-    if (len == 0 || len > MAX_PATH) ADD_FAILURE() << "GetTempPathA: error " << GetLastError();
-    static std::mt19937 rng(GetCurrentProcessId() ^ GetTickCount());
-    for (int attempt = 0; attempt < 100; attempt++) {
-        std::string dir = std::string(base) + tag + "-" + std::to_string(rng() % 1000000);
-        if (CreateDirectoryA(dir.c_str(), NULL)) return dir;
-    }
-    ADD_FAILURE() << "no new directory under " << base;
-    return base;
-}
-
 void tu_make_unopenable(const std::string &path)
 {
     if (_mkdir(path.c_str()) != 0) ADD_FAILURE() << "_mkdir " << path << ": " << strerror(errno);
@@ -99,18 +60,6 @@ void tu_setenv(const char *name, const char *value)
     /* "NAME=" removes the variable. */
     std::string setting = std::string(name) + "=" + (value ? value : "");
     if (_putenv(setting.c_str()) != 0) ADD_FAILURE() << "_putenv " << setting;
-}
-
-void tu_rmtree(const std::string &path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        for (const std::string &name : tu_list(path)) tu_rmtree(path + "\\" + name);
-    }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryA(path.c_str());
-    else DeleteFileA(path.c_str());
 }
 
 /* The command line from which the runtime's parser gives back `argv`
@@ -141,28 +90,6 @@ static std::string command_line(const std::vector<std::string> &argv)
         line += '"';
     }
     return line;
-}
-
-/* Our environment with `changes` applied ("NAME=value" sets, "NAME"
- * unsets), as the block CreateProcess takes.  Names ignore case. */
-static std::string environment_block(const std::vector<std::string> &changes)
-{
-    std::map<std::string, std::string> vars; /* upper-case name -> "NAME=value" */
-    auto key = [](std::string name) {
-        for (char &c : name) c = (char)toupper((unsigned char)c);
-        return name;
-    };
-    /* Entries such as "=C:=C:\dir" (a drive's current directory) have an
-     * empty name before their second '='. */
-    for (char **e = _environ; *e; e++) vars[key(std::string(*e).substr(0, std::string(*e).find('=', 1)))] = *e;
-    for (const std::string &c : changes) {
-        size_t eq = c.find('=');
-        if (eq == std::string::npos) vars.erase(key(c));
-        else vars[key(c.substr(0, eq))] = c;
-    }
-    std::string block;
-    for (const auto &v : vars) block += v.second + '\0';
-    return block + '\0';
 }
 
 /* Reads `h` from its start to its end. */
@@ -199,7 +126,12 @@ static HANDLE start(const std::vector<std::string> &argv, const std::vector<std:
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi;
-    std::string line = command_line(argv), block = environment_block(env);
+    /* The block is sorted by name, ignoring case, as Windows keeps it. */
+    std::vector<std::string> vars = tu_environment(env);
+    std::sort(vars.begin(), vars.end(), [](const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) < 0; });
+    std::string line = command_line(argv), block;
+    for (const std::string &e : vars) block += e + '\0';
+    block += '\0';
     if (!CreateProcessA(argv[0].c_str(), &line[0], NULL, NULL, TRUE, 0, &block[0], cwd.empty() ? NULL : cwd.c_str(),
                         &si, &pi)) {
         ADD_FAILURE() << "CreateProcessA " << argv[0] << ": error " << GetLastError();
@@ -241,12 +173,15 @@ tu_child tu_start(const std::vector<std::string> &argv, const std::vector<std::s
  *    are inherited.
  * 2. The pipe is read until every holder of its writing end has closed it.
  * 3. The exit code, then standard error from the file's start. */
-tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &cwd,
-                 bool stdin_closed)
+tu_result tu_run(const tu_setup &s)
 {
     tu_result r{-1, "", ""};
+    if (s.stdout_unread || s.ignored_signal || s.unprivileged || s.address_space || s.open_files) {
+        ADD_FAILURE() << "tu_run: a POSIX set-up on Windows";
+        return r;
+    }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE null_in = stdin_closed ? NULL : null_device();
+    HANDLE null_in = s.stdin_closed ? NULL : null_device();
     char err_name[MAX_PATH + 1], temp_dir[MAX_PATH + 1];
     GetTempPathA(sizeof temp_dir, temp_dir);
     GetTempFileNameA(temp_dir, "tur", 0, err_name);
@@ -261,7 +196,7 @@ tu_result tu_run(const std::vector<std::string> &argv, const std::vector<std::st
     }
     SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
 
-    HANDLE process = start(argv, env, cwd, null_in, out_write, err);
+    HANDLE process = start(s.argv, s.env, s.cwd, null_in, out_write, err);
     CloseHandle(out_write);
     if (null_in) CloseHandle(null_in);
     if (process) {
