@@ -47,6 +47,13 @@ extern const int TU_CRASH_STATUS;
 /* The system's text for opening a directory as a file to write to it. */
 extern const char *const TU_DIR_AS_FILE_ERROR;
 
+/* Whether writes of several processes to one file opened for appending
+ * each land whole at its end.  POSIX's O_APPEND does so, and so does a
+ * Windows handle opened for appending only; Wine, however, appends by
+ * moving to the end and then writing, so that concurrent writers there
+ * overwrite each other's lines. */
+bool tu_appends_whole_lines(void);
+
 /* A regular expression, as GoogleTest's death tests read them, matching the
  * standard assertion report for a failed `expression` (a regular expression
  * too, without brackets) in `file` (its base name). */

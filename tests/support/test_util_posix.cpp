@@ -35,6 +35,8 @@ const std::vector<tu_path_example> TU_PATH_EXAMPLES = {
 const int TU_CRASH_STATUS = 128 + SIGSEGV;
 const char *const TU_DIR_AS_FILE_ERROR = "Is a directory";
 
+bool tu_appends_whole_lines(void) { return true; }
+
 std::string tu_assertion_report(const std::string &file, const std::string &expression)
 {
     return file + ":[0-9]+.*Assertion `" + expression + "' failed";

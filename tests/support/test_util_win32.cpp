@@ -31,6 +31,13 @@ const int TU_CRASH_STATUS = (int)0xC0000005;
 const char *const TU_DIR_AS_FILE_ERROR = "Permission denied";
 
 /* GoogleTest's own regular expressions on Windows: no brackets. */
+bool tu_appends_whole_lines(void)
+{
+    /* Wine's ntdll exports its version; Windows's has no such function. */
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return !ntdll || !GetProcAddress(ntdll, "wine_get_version");
+}
+
 std::string tu_assertion_report(const std::string &file, const std::string &expression)
 {
     return "Assertion failed: " + expression + ", file .*" + file + ", line \\d+";
