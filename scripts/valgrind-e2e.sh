@@ -18,8 +18,15 @@ root=$PWD
 # Under valgrind a back end that cannot be started is seen as one that exits
 # with 127 (valgrind starts the child itself, so the start cannot fail), so
 # the tests that expect "exec failed" are left out by default, and so are the
-# 64 kvq processes appending to one error file at once (too slow there).
-filter=${1:-'KvqRun.*:HostileInputs.*-KvqRun.ExitStatusFollowsTheBackEnd:KvqRun.ConcurrentRunsAppendingToOneErrorFileKeepEveryLine'}
+# 64 kvq processes appending to one error file at once (too slow there) and
+# the tests of the process's own resources, which valgrind changes: the
+# descriptors a back end inherits (valgrind's own reach it), descriptor and
+# memory limits (valgrind needs more of both) and a run as another user
+# (who may not write valgrind's logs).
+skip=KvqRun.ExitStatusFollowsTheBackEnd:KvqRun.ConcurrentRunsAppendingToOneErrorFileKeepEveryLine
+skip=$skip:KvqRun.UnusualParentsAndStandardStreams:KvqRun.StandardStreamsAndPrivateDescriptors
+skip=$skip:KvqRun.OutOfMemoryIsAlert296WithNothingLeft:KvqRun.PermissionsBindAnUnprivilegedUser
+filter=${1:-"KvqRun.*:HostileInputs.*-$skip"}
 
 command -v valgrind >/dev/null || {
   [ "$(id -u)" -eq 0 ] || { echo "needs valgrind: apt-get install valgrind" >&2; exit 1; }
