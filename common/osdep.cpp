@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 #include <cassert>
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -236,4 +237,32 @@ int os_strnicmp(const char *a, const char *b, size_t n)
 int os_stricmp(const char *a, const char *b)
 {
     return os_strnicmp(a, b, SIZE_MAX);
+}
+
+/* Reads byte by byte from the stream's own buffer, which costs time in the
+ * bytes read only: fgets cannot say how many bytes it stored when the text
+ * holds a NUL, and finding out would mean filling the whole buffer first.
+ * Where "r" keeps CR LF (OS_READ_KEEPS_CRLF), the pair is made LF here, as
+ * the Windows runtime's text mode does there: it can only stand at the end
+ * of what was stored, or be split by a full buffer that ends in CR, where
+ * one byte is peeked. */
+size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
+{
+    assert(size >= 2 && size <= INT_MAX);
+    size_t n = 0;
+    int c;
+    while (n < size - 1 && (c = os_getc_unlocked(stream)) != EOF) {
+        buf[n++] = (char)c;
+        if (c == '\n') break;
+    }
+    if (OS_READ_KEEPS_CRLF && n >= 2 && buf[n - 1] == '\n' && buf[n - 2] == '\r') {
+        buf[n - 2] = '\n';
+        n--;
+    } else if (OS_READ_KEEPS_CRLF && n == size - 1 && buf[n - 1] == '\r') {
+        int next = os_getc_unlocked(stream);
+        if (next == '\n') buf[n - 1] = '\n';
+        else if (next != EOF) ungetc(next, stream);
+    }
+    buf[n] = '\0';
+    return n;
 }

@@ -14,8 +14,17 @@
 #define KVQ_OSDEP_LOCAL_H
 
 #include <cstddef>
+#include <cstdio>
 
 #include "osdep_defs.h"
+
+/* Reads one byte from a stream without locking it (the process has one
+ * thread): the runtime's unlocked getc. */
+#ifdef _WIN32
+inline int os_getc_unlocked(FILE *stream) { return _getc_nolock(stream); }
+#else
+inline int os_getc_unlocked(FILE *stream) { return getc_unlocked(stream); }
+#endif
 
 /* `size` zero-filled bytes (at least one, so the result is freeable). */
 void *os_zalloc(size_t size);

@@ -603,29 +603,3 @@ void os_free_large(void *block, size_t size)
     if (block) munmap(block, size);
 }
 
-/* Reads byte by byte from the stream's own buffer, which costs time in the
- * bytes read only: fgets cannot say how many bytes it stored when the text
- * holds a NUL, and finding out would mean filling the whole buffer first.
- * The process has one thread, so the stream is not locked.
- * CR LF can only stand at the end of what was stored, or be split by a full
- * buffer that ends in CR, where one byte is peeked. */
-size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
-{
-    assert(size >= 2 && size <= INT_MAX);
-    size_t n = 0;
-    int c;
-    while (n < size - 1 && (c = getc_unlocked(stream)) != EOF) {
-        buf[n++] = (char)c;
-        if (c == '\n') break;
-    }
-    if (n >= 2 && buf[n - 1] == '\n' && buf[n - 2] == '\r') {
-        buf[n - 2] = '\n';
-        n--;
-    } else if (n == size - 1 && buf[n - 1] == '\r') {
-        int next = getc_unlocked(stream);
-        if (next == '\n') buf[n - 1] = '\n';
-        else if (next != EOF) ungetc(next, stream);
-    }
-    buf[n] = '\0';
-    return n;
-}

@@ -529,19 +529,3 @@ void os_free_large(void *block, size_t)
     if (block) VirtualFree(block, 0, MEM_RELEASE);
 }
 
-/* Every caller opens its stream in text mode, whose reading already turns
- * CR LF into LF (a lone CR stays) and ends the text at Ctrl-Z, as the
- * runtime does for any text file: the bytes are taken as they come.  They
- * are taken from the stream's own buffer without locking it (one thread). */
-size_t os_read_text_piece(char *buf, size_t size, FILE *stream)
-{
-    assert(size >= 2 && size <= INT_MAX);
-    size_t n = 0;
-    int c;
-    while (n < size - 1 && (c = _getc_nolock(stream)) != EOF) {
-        buf[n++] = (char)c;
-        if (c == '\n') break;
-    }
-    buf[n] = '\0';
-    return n;
-}
